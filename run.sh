@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# QARN's set-up and run commands. See README.md.
+#   ./run.sh demo             build, then run the tool on the built-in simulated target
+#   ./run.sh test [--sanitize] build, then run every test through CTest
+#   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+
+PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-svg-dev
+          libgtest-dev libgmock-dev xvfb imagemagick xdotool fonts-noto-cjk x11-utils)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+build() { # build DIR [cmake options...]
+    local dir=$1
+    shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir"
+}
+
+cmd=${1:-}
+shift || true
+case "$cmd" in
+test)
+    install_missing
+    dir=build
+    opts=()
+    if [ "${1:-}" = "--sanitize" ]; then
+        dir=build-sanitize
+        opts=(-DQARN_SANITIZE=ON)
+    fi
+    build "$dir" "${opts[@]}"
+    cd "$dir"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+    ;;
+demo)
+    install_missing
+    build build
+    exec "$ROOT/tools/demo.sh" "$ROOT/build"
+    ;;
+screenshots)
+    install_missing
+    build build
+    exec "$ROOT/tools/screenshots.sh" "$ROOT/build" "$ROOT/docs/screenshots"
+    ;;
+*)
+    echo "usage: ./run.sh demo | test [--sanitize] | screenshots" >&2
+    exit 2
+    ;;
+esac
