@@ -1,0 +1,40 @@
+#pragma once
+// The serial port as the link sees it: exactly the operations the download needs. One
+// implementation sits on QSerialPort, one in memory for tests and the in-memory simulated target.
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+
+class SerialPortInterface {
+public:
+    virtual ~SerialPortInterface() = default;
+
+    // Opens port number `port` with a settings text of bit rate, parity letter, data bits and
+    // stop bits joined by "," ("9600,N,8,1"), without flow control, both buffers empty.
+    // Returns 0, or a run-time failure code: 8002 when the number names no usable port,
+    // another code for any other failure.
+    virtual int open(int port, const QString &settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Received bytes waiting to be read.
+    virtual int inBufferCount() = 0;
+    // Takes one waiting byte (0..255); -1 when none is waiting or the port failed.
+    virtual int readByte() = 0;
+    virtual void discardInput() = 0;
+
+    // Queues bytes for sending. Returns 0, or a run-time failure code when the port failed.
+    virtual int write(const QByteArray &bytes) = 0;
+    // Bytes queued but not yet sent.
+    virtual int outBufferCount() = 0;
+    virtual void discardOutput() = 0;
+
+    // True once the device has gone away under an open port (adapter unplugged, line dropped);
+    // a failed port reads nothing and writes nothing until it is closed and opened again.
+    virtual bool hasFailed() const = 0;
+
+    // Blocks for at most `limit`, serving window events meanwhile, and returns early when a
+    // byte arrives, the output drains or the port fails. Keeps waits from spinning the CPU.
+    virtual void waitForActivity(std::chrono::milliseconds limit) = 0;
+};
