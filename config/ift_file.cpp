@@ -1,0 +1,261 @@
+#include "ift_file.h"
+
+#include "ift_protect.h"
+#include "number_text.h"
+#include "run_errors.h"
+#include "settings.h"
+#include "shared_state.h"
+#include "text_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+// The description open between OpenIftFile and CloseIftFile. It is unpacked in memory: no
+// plain copy of a protected description ever lands on disk, and two instances of the tool
+// sharing one folder cannot overwrite each other's copy.
+QByteArray s_plainText;
+bool s_wasProtected = false;
+
+// A description is a small text file; anything bigger is not one.
+constexpr qint64 kMaxIftFileSize = kMaxTextFileSize + kIftHeaderSize;
+
+int readDescriptionBytes(const QString &path, QByteArray &bytes) {
+    if (const int code = OpenFailureCode(path))
+        return code;
+    // Only a regular file: reading a device or a pipe might never end.
+    if (!QFileInfo(path).isFile())
+        return RunError::PathFileAccess;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return RunError::PathFileAccess;
+    bytes = file.read(kMaxIftFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return RunError::DeviceIo;
+    if (bytes.size() > kMaxIftFileSize)
+        return RunError::OutOfMemory;
+    return 0;
+}
+
+// CPUT to download sequence variant; std::nullopt for a CPUT the tool has no sequence for.
+std::optional<int16_t> seqTypeForCput(int16_t cput) {
+    switch (cput) {
+    case 0:
+    case 3:
+        return 0;
+    case 1:
+    case 2:
+    case 4:
+        return 1;
+    case 5:
+        return 2;
+    case 6:
+        return 3;
+    default:
+        return std::nullopt;
+    }
+}
+
+// What the line loop learnt beyond the shared values, for the checks after it.
+struct ReadState {
+    bool cputUsable = false; // the last CPUT line named a known sequence variant
+    QString packetSizeKey;   // the description key that set gPacketSize last
+};
+
+void setTimeout(float &target, const QString &value) {
+    // Description time-outs are whole seconds in hexadecimal without a prefix.
+    if (const auto v = ToSingle(QStringLiteral("&H") + value))
+        target = *v;
+}
+
+QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
+    QList<SettingKey> common = CommonSettingKeys();
+    auto commonKey = [&common](const char *key) {
+        for (const SettingKey &k : common) {
+            if (k.key == QLatin1String(key))
+                return k;
+        }
+        return SettingKey{};
+    };
+    auto packetKey = [&state, &commonKey](const char *key) {
+        const SettingKey k = commonKey(key);
+        return SettingKey{k.key, [&state, k](const QString &v) {
+                              k.apply(v);
+                              state.packetSizeKey = k.key;
+                          }};
+    };
+    auto fileIn = [folder](const QString &v) {
+        return v.isEmpty() ? QString() : ResolvePathNoCase(folder + v);
+    };
+    return {
+        {"CPUT",
+         [&state](const QString &v) {
+             const auto cput = ToInt16(v);
+             const auto seq = cput ? seqTypeForCput(*cput) : std::nullopt;
+             if (seq)
+                 gSeqType = *seq;
+             state.cputUsable = seq.has_value();
+         }},
+        {"DF", [fileIn](const QString &v) { gIrdFile = fileIn(v); }},
+        {"UT",
+         [](const QString &v) {
+             if (const auto f = ToSingle(v))
+                 gWaitTime = SingleText(*f);
+         }},
+        {"UCS", [](const QString &v) { gIrdCheckSum = v; }},
+        {"PFN", [fileIn](const QString &v) { gPrgFile = fileIn(v); }},
+        {"FSA", [](const QString &v) { gFlashStart = v; }},
+        {"FEA", [](const QString &v) { gFlashEnd = v; }},
+        {"FCS", [](const QString &v) { gFlashCheckSum = v; }},
+        {"ATO", [](const QString &v) { setTimeout(gAdjustTimeout, v); }},
+        {"ETO", [](const QString &v) { setTimeout(gEraseTimeout, v); }},
+        {"STO", [](const QString &v) { setTimeout(gStatusTimeout, v); }},
+        {"TTO", [](const QString &v) { setTimeout(gTransferTimeout, v); }},
+        {"DTO", [](const QString &v) { setTimeout(gDataTimeout, v); }},
+        {"WTO", [](const QString &v) { setTimeout(gWriteTimeout, v); }},
+        commonKey("BAUD"),
+        commonKey("BRATE"),
+        {"BRATE2", [](const QString &v) { gBitRate2 = v; }},
+        commonKey("DLEN"),
+        commonKey("DLENGTH"),
+        commonKey("PARI"),
+        commonKey("PARITY"),
+        commonKey("STOP"),
+        commonKey("SBIT"),
+        packetKey("PIZE"),
+        packetKey("PDSIZE"),
+        commonKey("NDTCD"),
+        {"SETUPINFO", [](const QString &v) { gSetupInfo = v; }},
+        // Block size of older descriptions: read as a number, used by nothing.
+        {"BSZ", [](const QString &v) { (void)ToNumber(QStringLiteral("&H") + v); }},
+    };
+}
+
+bool isHexText(const QString &text, int minDigits, int maxDigits) {
+    return text.size() >= minDigits && HexDigits(text, maxDigits).has_value();
+}
+
+// The first key whose value cannot drive a correct download, or an empty text. The keys are
+// checked in the order of the key table.
+QString unusableKey(const ReadState &state) {
+    if (!state.cputUsable)
+        return QStringLiteral("CPUT");
+    if (gIrdFile.isEmpty())
+        return QStringLiteral("DF");
+    if (!isHexText(gIrdCheckSum, 1, 4))
+        return QStringLiteral("UCS");
+    if (gPrgFile.isEmpty())
+        return QStringLiteral("PFN");
+    if (!isHexText(gFlashStart, 8, 8))
+        return QStringLiteral("FSA");
+    if (!isHexText(gFlashEnd, 8, 8))
+        return QStringLiteral("FEA");
+    if (!isHexText(gFlashCheckSum, 1, 4))
+        return QStringLiteral("FCS");
+    if (*HexDigits(gFlashStart, 8) > *HexDigits(gFlashEnd, 8))
+        return QStringLiteral("FSA");
+    if (gPacketSize < 1 || gPacketSize > 32767)
+        return state.packetSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : state.packetSizeKey;
+    return QString();
+}
+
+void resetDescriptionValues() {
+    gSeqType = 0;
+    gIrdFile.clear();
+    gPrgFile.clear();
+    gIrdCheckSum.clear();
+    gFlashStart.clear();
+    gFlashEnd.clear();
+    gFlashCheckSum.clear();
+    gErrKey.clear();
+}
+} // namespace
+
+int16_t OpenIftFile(const QString &path) {
+    s_plainText.clear();
+    s_wasProtected = false;
+    gIftFileNo = 0;
+
+    QByteArray bytes;
+    if (const int code = readDescriptionBytes(path, bytes)) {
+        gRunErrNo = int16_t(code);
+        return 99;
+    }
+    if (IsProtectedIft(bytes)) {
+        const auto plain = UnpackIft(bytes);
+        if (!plain) {
+            // A key table without a zero byte ran past its end.
+            gRunErrNo = RunError::SubscriptOutOfRange;
+            return 99;
+        }
+        s_plainText = *plain;
+        s_wasProtected = true;
+    } else {
+        s_plainText = bytes;
+    }
+    gIftFileNo = 1;
+    return 0;
+}
+
+const QByteArray &IftFilePlainText() {
+    return s_plainText;
+}
+
+bool IftFileWasProtected() {
+    return s_wasProtected;
+}
+
+void CloseIftFile() {
+    s_plainText.clear();
+    gIftFileNo = 0;
+    if (gAppDir.isEmpty())
+        return;
+    const QString stale = AppFilePath(QStringLiteral("TmpFile"));
+    if (QFileInfo(stale).isFile())
+        QFile::remove(stale);
+}
+
+bool ReadIftFile(const QString &path) {
+    resetDescriptionValues();
+    SetDefaultSettings();
+    if (!ReadQARNIni())
+        return false;
+
+    gErrNo = 129;
+    gRunErrNo = 0;
+    gErrFileName = path;
+    const QString folder = path.left(LastSeparator(path) + 1);
+
+    if (OpenIftFile(path) != 0) {
+        gErrNo = 120;
+        return false;
+    }
+    ReadState state;
+    const QStringList lines = SplitLines(DecodeText(IftFilePlainText()));
+    const int code = ApplySettingLines(lines, descriptionKeys(folder, state));
+    CloseIftFile();
+    if (code != 0) {
+        gRunErrNo = int16_t(code);
+        return false;
+    }
+
+    const QString key = unusableKey(state);
+    if (!key.isEmpty()) {
+        gErrNo = 123;
+        gErrKey = key;
+        return false;
+    }
+    if (gPrototype != 9) {
+        if (!QFileInfo(gIrdFile).isFile()) {
+            gErrNo = 121;
+            return false;
+        }
+        if (!QFileInfo(gPrgFile).isFile()) {
+            gErrNo = 122;
+            return false;
+        }
+    }
+    gErrNo = 0;
+    gErrFileName.clear();
+    return true;
+}
