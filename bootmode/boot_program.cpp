@@ -1,0 +1,174 @@
+// Exchanges with the target's on-chip boot program: bit-rate adjustment, its acknowledge, the
+// kernel transfer (every byte echoed) and the end of an erase the boot program runs itself.
+
+#include "download_steps.h"
+
+#include "link.h"
+#include "link_clock.h"
+#include "run_errors.h"
+#include "serial_port.h"
+#include "shared_state.h"
+#include "text_file.h"
+
+#include <QFileInfo>
+
+bool AdjBitRate() {
+    gFuncName = QStringLiteral("AdjBitRate");
+    gErrNo = 304;
+    ArmDeadline(gAdjustTimeout);
+    if (!gComm || !gComm->isOpen() || gComm->hasFailed()) {
+        gRunErrNo = RunError::PortNotOpen;
+        gTimeoutActive = false;
+        return false;
+    }
+    gComm->discardInput();
+    gComm->discardOutput();
+
+    LinkClock &clock = CurrentLinkClock();
+    int count = 0;
+    while (count < 1) {
+        // The boot program measures the bit rate from a stream of 00 bytes.
+        if (SendByte(0x00) != LinkOk) {
+            gTimeoutActive = false;
+            return false;
+        }
+        clock.sleep(std::chrono::milliseconds(100));
+        count = gComm->inBufferCount();
+        if (gComm->hasFailed()) {
+            gRunErrNo = RunError::PortNotOpen;
+            gTimeoutActive = false;
+            return false;
+        }
+        // Looked at after the count: a byte that arrives in the pass that passes the deadline
+        // does not count.
+        if ((gTimeoutActive && clock.now() > gDeadline) || gStopRequested) {
+            gErrNo = 302;
+            break;
+        }
+        clock.processEvents();
+    }
+    if (gErrNo == 302) {
+        gTimeoutActive = false;
+        return false;
+    }
+
+    QByteArray reply(1, '\0');
+    const int16_t result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkOk && static_cast<uint8_t>(reply[0]) == 0x00) {
+        gErrNo = 0;
+        gFuncName.clear();
+        return true;
+    }
+    if (result == LinkOk)
+        gErrNo = 303;
+    return false;
+}
+
+void SendAdjustEnd() {
+    SendByte(0x55);
+}
+
+bool WaitBootAck() {
+    gErrNo = 313;
+    ArmDeadline(gStatusTimeout);
+    QByteArray reply(1, '\0');
+    const int16_t result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkTimeout) {
+        gErrNo = 310;
+    } else if (result == LinkOk) {
+        if (static_cast<uint8_t>(reply[0]) == 0xAA) {
+            gErrNo = 0;
+            return true;
+        }
+        gErrNo = 312;
+    }
+    return false;
+}
+
+bool DownloadIrd(const QString &path) {
+    gFuncName = QStringLiteral("DownloadIrd");
+    gErrNo = 313;
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        gErrNo = 170;
+        return false;
+    }
+    // The length goes out as two bytes and the counters are 16-bit: an empty kernel or one
+    // beyond 32765 bytes cannot be sent.
+    const qint64 length = info.size();
+    if (length <= 0 || length > kMaxIrdSize) {
+        gErrNo = 170;
+        gRunErrNo = length <= 0 ? 0 : RunError::Overflow;
+        return false;
+    }
+    gIrdSize = static_cast<int32_t>(length);
+    gByteTotal = gIrdSize;
+    gByteCount = 0;
+
+    QByteArray kernel;
+    if (const int code = ReadBinaryFile(path, kernel); code != 0 || kernel.size() != length) {
+        gErrNo = 170;
+        gRunErrNo = static_cast<int16_t>(code != 0 ? code : RunError::DeviceIo);
+        return false;
+    }
+    QByteArray buffer;
+    buffer.append(static_cast<char>((length >> 8) & 0xFF));
+    buffer.append(static_cast<char>(length & 0xFF));
+    buffer.append(kernel);
+
+    ArmDeadline(gTransferTimeout);
+    int16_t result = LinkOk;
+    for (qsizetype i = 0; i < buffer.size(); ++i) {
+        result = SendByteEcho(static_cast<uint8_t>(buffer[i]));
+        if (result != LinkOk)
+            break;
+        gByteCount = static_cast<int32_t>(i + 1);
+    }
+    gTimeoutActive = false;
+
+    switch (result) {
+    case LinkOk:
+        gByteTotal = 0;
+        gErrNo = 0;
+        gFuncName.clear();
+        return true;
+    case LinkTimeout:
+        gErrNo = 310;
+        break;
+    case LinkMismatch:
+        gErrNo = 314;
+        break;
+    default: // the port failed: keep 313
+        break;
+    }
+    return false;
+}
+
+bool WaitErase() {
+    gFuncName = QStringLiteral("WaitErase");
+    gErrNo = 343;
+    // A Stop the user asked for before this point is kept: the wait below gives up on it.
+    ArmDeadline(gEraseTimeout);
+    QByteArray reply(1, '\0');
+    const int16_t result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkTimeout) {
+        gErrNo = 340;
+        return false;
+    }
+    if (result != LinkOk)
+        return false; // port failed or a second byte came with it: 343
+    switch (static_cast<uint8_t>(reply[0])) {
+    case 0xAA:
+        gErrNo = 0; // the step name stays
+        return true;
+    case 0xFF:
+        gErrNo = 350;
+        break;
+    default:
+        break;
+    }
+    return false;
+}

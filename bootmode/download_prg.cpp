@@ -1,0 +1,167 @@
+// The program image, block by block: each block as a data command (11, the block, its sum back)
+// and a write command (12, the status back); a block of only FF is skipped with command 14.
+
+#include "download_steps.h"
+
+#include "link.h"
+#include "link_clock.h"
+#include "run_errors.h"
+#include "shared_state.h"
+#include "text_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+enum class BlockOutcome { Done, Failed };
+
+QByteArray ThreeZeros() {
+    return QByteArray(3, '\0');
+}
+
+uint8_t At(const QByteArray &bytes, int i) {
+    return static_cast<uint8_t>(bytes[i]);
+}
+
+BlockOutcome SkipBlankBlock() {
+    // A Stop the user asked for before this point is kept: the wait below gives up on it.
+    ArmDeadline(gStatusTimeout);
+    QByteArray reply = ThreeZeros();
+    int16_t result = SendByte(0x14);
+    if (result == LinkOk)
+        result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkTimeout) {
+        gErrNo = 346;
+        return BlockOutcome::Failed;
+    }
+    if (result != LinkOk || At(reply, 0) != 0x14 || At(reply, 1) != 0x00 || At(reply, 2) != 0x00) {
+        gErrNo = 347;
+        return BlockOutcome::Failed;
+    }
+    return BlockOutcome::Done;
+}
+
+BlockOutcome WriteBlock(const QByteArray &block, uint16_t sum) {
+    ArmDeadline(gDataTimeout);
+    QByteArray reply = ThreeZeros();
+    int16_t result = SendByte(0x11);
+    if (result == LinkOk)
+        result = SendBlock(block);
+    if (result == LinkOk)
+        result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkTimeout) {
+        gErrNo = 340;
+        return BlockOutcome::Failed;
+    }
+    if (result != LinkOk || At(reply, 0) != 0x11) {
+        gErrNo = 342;
+        return BlockOutcome::Failed;
+    }
+    if (At(reply, 1) * 256 + At(reply, 2) != sum) {
+        gErrNo = 341;
+        return BlockOutcome::Failed;
+    }
+
+    ArmDeadline(gWriteTimeout);
+    reply = ThreeZeros();
+    result = SendByte(0x12);
+    if (result == LinkOk)
+        result = ReceiveBytes(reply);
+    gTimeoutActive = false;
+    if (result == LinkTimeout) {
+        gErrNo = 344;
+        return BlockOutcome::Failed;
+    }
+    if (result != LinkOk || At(reply, 0) != 0x12) {
+        gErrNo = 345;
+        return BlockOutcome::Failed;
+    }
+    if (At(reply, 1) == 0xFF && At(reply, 2) == 0xFF) {
+        gErrNo = 360;
+        return BlockOutcome::Failed;
+    }
+    if (At(reply, 1) != 0x00 || At(reply, 2) != 0x00) {
+        gErrNo = 361;
+        return BlockOutcome::Failed;
+    }
+    return BlockOutcome::Done;
+}
+
+} // namespace
+
+bool DownloadPrg(const QString &path) {
+    gFuncName = QStringLiteral("DownloadPrg");
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        gErrNo = 171;
+        return false;
+    }
+    qint64 remaining = info.size();
+    const int packetSize = gPacketSize;
+    // No block can be formed from a block size outside 1..32767: the description's value is
+    // refused before anything is sent.
+    if (remaining > 0 && (packetSize < 1 || packetSize > kMaxPacketSize)) {
+        gErrNo = 123;
+        gErrKey = QStringLiteral("PDSIZE");
+        return false;
+    }
+    gByteTotal = static_cast<int32_t>(qMin<qint64>(remaining, INT32_MAX));
+    gByteCount = 0;
+    gErrNo = 0;
+
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        gErrNo = 171;
+        gRunErrNo = static_cast<int16_t>(OpenFailureCode(path));
+        return false;
+    }
+
+    LinkClock &clock = CurrentLinkClock();
+    while (remaining > 0) {
+        clock.processEvents();
+        qint64 chunk = packetSize;
+        if (remaining < packetSize) {
+            chunk = remaining;
+            remaining = 0;
+        } else {
+            remaining -= packetSize;
+        }
+        QByteArray block = file.read(chunk);
+        if (block.size() != chunk) {
+            // The file changed under the step or cannot be read on.
+            gErrNo = 171;
+            gRunErrNo = RunError::DeviceIo;
+            break;
+        }
+        if (block.size() < packetSize)
+            block.append(QByteArray(packetSize - block.size(), char(0xFF)));
+
+        bool blank = true;
+        uint32_t sum = 0;
+        for (const char c : std::as_const(block)) {
+            const uint8_t byte = static_cast<uint8_t>(c);
+            if (byte != 0xFF)
+                blank = false;
+            sum = (sum + byte) & 0xFFFF;
+        }
+
+        const BlockOutcome outcome = blank && !gSendBlankBlocks
+                                         ? SkipBlankBlock()
+                                         : WriteBlock(block, static_cast<uint16_t>(sum));
+        if (outcome == BlockOutcome::Failed)
+            break;
+        gErrNo = 0;
+        gByteCount += packetSize;
+    }
+    file.close();
+
+    if (gErrNo == 0) {
+        gByteTotal = 0;
+        gFuncName.clear();
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,230 @@
+#include "link.h"
+
+#include "link_clock.h"
+#include "link_observer.h"
+#include "number_text.h"
+#include "run_errors.h"
+#include "serial_port.h"
+#include "shared_state.h"
+
+#include <cmath>
+
+LinkObserver *gLinkObserver = nullptr;
+
+namespace {
+
+// The port number from gPort: a decimal 16-bit number. Text that is no number is a type
+// mismatch; a number beyond 16 bits an overflow.
+int PortNumber(int &failure) {
+    failure = 0;
+    const std::optional<double> value = ToNumber(gPort);
+    if (!value) {
+        failure = RunError::TypeMismatch;
+        return 0;
+    }
+    const std::optional<int16_t> port = ToInt16(gPort);
+    if (!port) {
+        failure = RunError::Overflow;
+        return 0;
+    }
+    return *port;
+}
+
+QString SettingsText() {
+    return gBitRate + u',' + gParity + u',' + gDataBits + u',' + gStopBits;
+}
+
+bool PortUsable(SerialPortInterface *port) {
+    return port && port->isOpen() && !port->hasFailed();
+}
+
+// Notes why the port can no longer be used.
+void NotePortLost() {
+    gRunErrNo = RunError::PortNotOpen;
+}
+
+// Waits until at least one byte is waiting. LinkOk, LinkTimeout (deadline with no byte waiting,
+// or Stop) or LinkFault (the port is gone).
+int16_t WaitForData() {
+    SerialPortInterface *port = gComm;
+    LinkClock &clock = CurrentLinkClock();
+    for (;;) {
+        if (!PortUsable(port)) {
+            NotePortLost();
+            return LinkFault;
+        }
+        if (port->inBufferCount() >= 1)
+            return LinkOk;
+        if (gTimeoutActive && clock.now() > gDeadline)
+            return LinkTimeout;
+        if (gStopRequested)
+            return LinkTimeout;
+        clock.processEvents();
+        // Block briefly instead of spinning; returns early when a byte arrives.
+        if (PortUsable(port) && port->inBufferCount() == 0)
+            port->waitForActivity(kLinkWaitSlice);
+    }
+}
+
+} // namespace
+
+int16_t OpenPort() {
+    gFuncName = QStringLiteral("OpenPort");
+    gRunErrNo = 0;
+
+    int failure = 0;
+    const int portNumber = PortNumber(failure);
+    const QString settings = SettingsText();
+    if (failure == 0) {
+        failure = gComm ? gComm->open(portNumber, settings) : RunError::InvalidPortNumber;
+    }
+    if (gLinkObserver)
+        gLinkObserver->onOpen(portNumber, settings, failure);
+    if (failure == 0) {
+        gFuncName.clear();
+        return 0;
+    }
+    if (failure == RunError::InvalidPortNumber)
+        return 255;
+    gRunErrNo = static_cast<int16_t>(failure);
+    return 99;
+}
+
+bool OpenBootPort() {
+    const int16_t result = OpenPort();
+    if (result == 0) {
+        gErrNo = 0;
+        return true;
+    }
+    gErrNo = result == 255 ? 301 : 300;
+    return false;
+}
+
+bool OpenDataPort() {
+    gBitRate = gBitRate2;
+    const int16_t result = OpenPort();
+    if (result == 0) {
+        gErrNo = 0;
+        return true;
+    }
+    gErrNo = result == 255 ? 331 : 330;
+    return false;
+}
+
+void ClosePort() {
+    if (gComm && gComm->isOpen()) {
+        gComm->close();
+        if (gLinkObserver)
+            gLinkObserver->onClose();
+    }
+}
+
+int16_t SendByte(uint8_t byte) {
+    const QByteArray bytes(1, static_cast<char>(byte));
+    if (gLinkObserver)
+        gLinkObserver->onSend(bytes);
+    if (!PortUsable(gComm)) {
+        NotePortLost();
+        return LinkFault;
+    }
+    if (const int code = gComm->write(bytes); code != 0) {
+        gRunErrNo = static_cast<int16_t>(code);
+        return LinkFault;
+    }
+    return LinkOk;
+}
+
+int16_t SendByteEcho(uint8_t byte) {
+    if (SendByte(byte) != LinkOk)
+        return LinkFault;
+    const int16_t waited = WaitForData();
+    if (waited != LinkOk)
+        return waited;
+    const int echo = gComm->readByte();
+    if (echo < 0) {
+        NotePortLost();
+        return LinkFault;
+    }
+    if (gLinkObserver)
+        gLinkObserver->onReceive(QByteArray(1, static_cast<char>(echo)));
+    // Anything else waiting stays in the input buffer.
+    return echo == byte ? LinkOk : LinkMismatch;
+}
+
+int16_t SendBlock(const QByteArray &bytes) {
+    if (gLinkObserver)
+        gLinkObserver->onSend(bytes);
+    SerialPortInterface *port = gComm;
+    if (!PortUsable(port)) {
+        NotePortLost();
+        return LinkFault;
+    }
+    if (const int code = port->write(bytes); code != 0) {
+        gRunErrNo = static_cast<int16_t>(code);
+        return LinkFault;
+    }
+    // No deadline and no Stop here: the block leaves as a whole, unless the port goes away.
+    LinkClock &clock = CurrentLinkClock();
+    while (PortUsable(port) && port->outBufferCount() > 0) {
+        clock.processEvents();
+        if (PortUsable(port) && port->outBufferCount() > 0)
+            port->waitForActivity(kLinkWaitSlice);
+    }
+    if (!PortUsable(port)) {
+        NotePortLost();
+        return LinkFault;
+    }
+    return LinkOk;
+}
+
+int16_t ReceiveBytes(QByteArray &buffer) {
+    const qsizetype n = buffer.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const int16_t waited = WaitForData();
+        if (waited != LinkOk)
+            return waited;
+        const int waiting = gComm->inBufferCount();
+        for (int k = 0; k < waiting; ++k) {
+            const int byte = gComm->readByte();
+            if (byte < 0) {
+                NotePortLost();
+                return LinkFault;
+            }
+            if (gLinkObserver)
+                gLinkObserver->onReceive(QByteArray(1, static_cast<char>(byte)));
+            // A byte beyond the room left is taken from the port and lost.
+            if (i >= n)
+                return LinkFault;
+            buffer[i++] = static_cast<char>(byte);
+        }
+    }
+    return LinkOk;
+}
+
+uint8_t ReadByte() {
+    const int byte = gComm ? gComm->readByte() : -1;
+    if (byte < 0)
+        return 0;
+    if (gLinkObserver)
+        gLinkObserver->onReceive(QByteArray(1, static_cast<char>(byte)));
+    return static_cast<uint8_t>(byte);
+}
+
+void SettlePause() {
+    LinkClock &clock = CurrentLinkClock();
+    const std::optional<float> seconds = ToSingle(gWaitTime);
+    const double pause = seconds && std::isfinite(*seconds) ? double(*seconds) : 0.0;
+    const double end = clock.now() + pause;
+    // A Stop makes no difference to the outcome here (the next wait gives up on it), so a
+    // pending Stop ends the pause early instead of keeping the user waiting.
+    while (!(clock.now() > end) && !gStopRequested) {
+        clock.processEvents();
+        clock.sleep(std::chrono::milliseconds(100));
+    }
+}
+
+void ArmDeadline(float seconds) {
+    gDeadline = CurrentLinkClock().now() + double(seconds);
+    gTimeoutActive = true;
+}

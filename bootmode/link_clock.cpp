@@ -1,0 +1,74 @@
+#include "link_clock.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
+
+namespace {
+LinkClock *currentClock = nullptr;
+} // namespace
+
+double RealLinkClock::now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void RealLinkClock::sleep(std::chrono::milliseconds duration) {
+    if (duration.count() > 0)
+        QThread::msleep(static_cast<unsigned long>(duration.count()));
+}
+
+void RealLinkClock::processEvents() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+void FakeLinkClock::sleep(std::chrono::milliseconds duration) {
+    ++m_sleepCount;
+    const double seconds = std::chrono::duration<double>(duration).count();
+    m_slept += seconds;
+    advance(seconds);
+}
+
+void FakeLinkClock::processEvents() {
+    ++m_eventCount;
+    runDue();
+    if (m_eventHook)
+        m_eventHook();
+}
+
+void FakeLinkClock::advance(double seconds) {
+    const double target = m_now + seconds;
+    // Run the actions due on the way at their own time, so that one of them sees the clock
+    // where it was scheduled.
+    for (;;) {
+        auto next = std::min_element(
+            m_pending.begin(), m_pending.end(), [](const Pending &a, const Pending &b) {
+                return a.time < b.time || (a.time == b.time && a.order < b.order);
+            });
+        if (next == m_pending.end() || next->time > target)
+            break;
+        m_now = std::max(m_now, next->time);
+        auto action = std::move(next->action);
+        m_pending.erase(next);
+        action();
+    }
+    m_now = std::max(m_now, target);
+}
+
+void FakeLinkClock::at(double time, std::function<void()> action) {
+    m_pending.push_back({time, m_nextOrder++, std::move(action)});
+}
+
+void FakeLinkClock::runDue() {
+    advance(0);
+}
+
+LinkClock &CurrentLinkClock() {
+    static RealLinkClock realClock;
+    return currentClock ? *currentClock : realClock;
+}
+
+void SetLinkClock(LinkClock *clock) {
+    currentClock = clock;
+}

@@ -1,0 +1,191 @@
+#include "qt_serial_port.h"
+
+#include "line_settings.h"
+#include "run_errors.h"
+#include "shared_state.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+
+QSerialPort::Parity ParityOf(char letter) {
+    switch (letter) {
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits StopBitsOf(int stopBits) {
+    switch (stopBits) {
+    case 2:
+        return QSerialPort::TwoStop;
+    case 15:
+        return QSerialPort::OneAndHalfStop;
+    default:
+        return QSerialPort::OneStop;
+    }
+}
+
+int OpenFailure(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return RunError::InvalidPortNumber;
+    case QSerialPort::PermissionError:
+        return RunError::PermissionDenied;
+    case QSerialPort::UnsupportedOperationError:
+        return RunError::InvalidArgument;
+    case QSerialPort::OpenError:
+        return RunError::PortAlreadyOpen;
+    default:
+        return RunError::DeviceIo;
+    }
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort() {
+    QObject::connect(&m_port, &QSerialPort::errorOccurred,
+                     [this](QSerialPort::SerialPortError error) { noteError(error); });
+}
+
+QtSerialPort::~QtSerialPort() {
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+QString QtSerialPort::portLocation(int port) {
+    if (port < 1)
+        return QString();
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    const QFileInfo link(QDir(gAppDir).filePath(QStringLiteral("COM%1").arg(port)));
+    if (link.exists() || link.isSymLink()) {
+        // A link that leads nowhere names no usable port.
+        const QString target = link.canonicalFilePath();
+        return target;
+    }
+    const QString device = QStringLiteral("/dev/ttyS%1").arg(port - 1);
+    return QFileInfo::exists(device) ? device : QString();
+#endif
+}
+
+int QtSerialPort::open(int port, const QString &settings) {
+    if (m_port.isOpen())
+        return RunError::PortAlreadyOpen;
+    LineSettings line;
+    if (const int code = ParseLineSettings(settings, line); code != 0)
+        return code;
+    const QString location = portLocation(port);
+    if (location.isEmpty())
+        return RunError::InvalidPortNumber;
+
+    m_failed = false;
+    m_port.setPortName(location);
+    if (!m_port.setBaudRate(line.bitRate) || !m_port.setParity(ParityOf(line.parity)) ||
+        !m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) ||
+        !m_port.setStopBits(StopBitsOf(line.stopBits)) ||
+        !m_port.setFlowControl(QSerialPort::NoFlowControl))
+        return RunError::InvalidArgument;
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const int code = OpenFailure(m_port.error());
+        m_port.clearError();
+        m_failed = false;
+        return code;
+    }
+    m_port.clear(QSerialPort::AllDirections);
+    m_port.readAll();
+    return 0;
+}
+
+void QtSerialPort::close() {
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+    m_failed = false;
+}
+
+bool QtSerialPort::isOpen() const {
+    return m_port.isOpen();
+}
+
+int QtSerialPort::inBufferCount() {
+    if (!m_port.isOpen() || m_failed)
+        return 0;
+    return int(m_port.bytesAvailable());
+}
+
+int QtSerialPort::readByte() {
+    char byte = 0;
+    if (!m_port.isOpen() || m_failed || !m_port.getChar(&byte))
+        return -1;
+    return static_cast<uint8_t>(byte);
+}
+
+void QtSerialPort::discardInput() {
+    if (!m_port.isOpen())
+        return;
+    m_port.clear(QSerialPort::Input);
+    m_port.readAll();
+}
+
+int QtSerialPort::write(const QByteArray &bytes) {
+    if (!m_port.isOpen() || m_failed)
+        return RunError::PortNotOpen;
+    if (m_port.write(bytes) != bytes.size())
+        return m_failed ? RunError::PortNotOpen : RunError::DeviceIo;
+    // Start sending now rather than at the next turn of the event loop.
+    m_port.flush();
+    return m_failed ? RunError::PortNotOpen : 0;
+}
+
+int QtSerialPort::outBufferCount() {
+    if (!m_port.isOpen() || m_failed)
+        return 0;
+    return int(m_port.bytesToWrite());
+}
+
+void QtSerialPort::discardOutput() {
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Output);
+}
+
+void QtSerialPort::waitForActivity(std::chrono::milliseconds limit) {
+    if (!m_port.isOpen() || m_failed)
+        return;
+    if (m_port.bytesAvailable() > 0 && m_port.bytesToWrite() == 0)
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&m_port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
+    QObject::connect(&m_port, &QSerialPort::bytesWritten, &loop, [this, &loop] {
+        if (m_port.bytesToWrite() == 0)
+            loop.quit();
+    });
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
+    timer.start(limit);
+    loop.exec();
+}
+
+void QtSerialPort::noteError(QSerialPort::SerialPortError error) {
+    // A resource error under an open port is the device going away (adapter unplugged, the
+    // other end of a pseudo-terminal closed).
+    if (error == QSerialPort::ResourceError && m_port.isOpen())
+        m_failed = true;
+    else if ((error == QSerialPort::ReadError || error == QSerialPort::WriteError) &&
+             m_port.isOpen())
+        m_failed = true;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The serial port on QSerialPort. Port number n is the device COMn on Windows; elsewhere it is
+// the file COMn in the application folder when that exists (normally a symbolic link such as
+// COM3 -> /dev/ttyUSB0), else /dev/ttyS<n-1>.
+
+#include "serial_port.h"
+
+#include <QSerialPort>
+#include <QString>
+
+class QtSerialPort : public SerialPortInterface {
+public:
+    QtSerialPort();
+    ~QtSerialPort() override;
+
+    int open(int port, const QString &settings) override;
+    void close() override;
+    bool isOpen() const override;
+    int inBufferCount() override;
+    int readByte() override;
+    void discardInput() override;
+    int write(const QByteArray &bytes) override;
+    int outBufferCount() override;
+    void discardOutput() override;
+    bool hasFailed() const override { return m_failed; }
+    void waitForActivity(std::chrono::milliseconds limit) override;
+
+    // The device path that port number `port` stands for, or "" when there is none.
+    static QString portLocation(int port);
+
+private:
+    void noteError(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    bool m_failed = false;
+};
