@@ -1,0 +1,53 @@
+// qarn-target-sim: a simulated H8/H8SX target in boot mode on a pseudo-terminal.
+
+#include "pty_target.h"
+#include "sim_options.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+int gStopPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gStopPipe[1], &byte, 1);
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QString error;
+    const auto options = targetsim::parseSimOptions(app.arguments().mid(1), error);
+    if (!options) {
+        std::fprintf(stderr, "qarn-target-sim: %s\n(see --help)\n", qPrintable(error));
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(qPrintable(targetsim::usageText()), stdout);
+        return 0;
+    }
+
+    if (::pipe(gStopPipe) != 0)
+        return 1;
+    ::fcntl(gStopPipe[1], F_SETFL, O_NONBLOCK);
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    targetsim::PtyTarget target(*options);
+    error = target.start();
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "qarn-target-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("ready %s\n", qPrintable(target.slavePath()));
+    std::fflush(stdout);
+    return target.run(gStopPipe[0]);
+}

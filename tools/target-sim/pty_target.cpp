@@ -1,0 +1,246 @@
+#include "pty_target.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace targetsim {
+
+namespace {
+
+struct SpeedEntry {
+    speed_t code;
+    int bitRate;
+};
+constexpr SpeedEntry kSpeeds[] = {
+    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+    {B3500000, 3500000}, {B4000000, 4000000},
+};
+
+// After the last answer of a --once run, the host gets this long to read it.
+constexpr auto kDrainLimit = std::chrono::seconds(3);
+
+} // namespace
+
+PtyTarget::PtyTarget(const SimOptions &options) : m_options(options), m_target(options.config) {}
+
+PtyTarget::~PtyTarget() {
+    removeLink();
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+QString PtyTarget::start() {
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        return QString("cannot open a pseudo-terminal: %1").arg(std::strerror(errno));
+    const char *name = ::ptsname(m_master);
+    if (!name)
+        return QString("cannot name the pseudo-terminal: %1").arg(std::strerror(errno));
+    m_slavePath = QString::fromLocal8Bit(name);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+
+    // Our own slave descriptor keeps the line up while the host has its end closed. Raw mode,
+    // so nothing is echoed or translated before the host sets its own modes.
+    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_slave < 0)
+        return QString("cannot open %1: %2").arg(m_slavePath, std::strerror(errno));
+    termios modes{};
+    if (::tcgetattr(m_slave, &modes) == 0) {
+        ::cfmakeraw(&modes);
+        ::cfsetspeed(&modes, B9600);
+        ::tcsetattr(m_slave, TCSANOW, &modes);
+    }
+
+    const QString link = m_options.link;
+    const QFileInfo info(link);
+    if (info.isSymLink()) {
+        QFile::remove(link); // a stale link from an earlier run
+    } else if (info.exists()) {
+        return QString("%1 exists and is not a link").arg(link);
+    }
+    if (::symlink(name, QFile::encodeName(link).constData()) != 0)
+        return QString("cannot link %1: %2").arg(link, std::strerror(errno));
+    m_linked = true;
+    return {};
+}
+
+int PtyTarget::lineBitRate() const {
+    termios modes{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &modes) != 0)
+        return 0;
+    const speed_t code = ::cfgetospeed(&modes);
+    for (const auto &entry : kSpeeds)
+        if (entry.code == code)
+            return entry.bitRate;
+    return 0;
+}
+
+PtyTarget::Clock::duration PtyTarget::byteTime(int bitRate) const {
+    if (!m_options.pace || bitRate <= 0)
+        return Clock::duration::zero();
+    // Start bit, eight data bits, stop bit.
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(10'000'000) /
+                                                       bitRate);
+}
+
+void PtyTarget::readMaster() {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return; // EAGAIN: all read. EIO cannot happen while our slave end is open.
+        const int bitRate = lineBitRate();
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            const auto due = std::max(now, m_lastInDue) + byteTime(bitRate);
+            m_lastInDue = due;
+            m_in.push_back(InByte{static_cast<uint8_t>(buffer[i]), bitRate, due});
+        }
+    }
+}
+
+void PtyTarget::processDueInput() {
+    while (!m_in.empty() && !m_dropped && m_in.front().due <= Clock::now()) {
+        const InByte in = m_in.front();
+        m_in.pop_front();
+        perform(m_target.receive(in.byte, in.bitRate));
+    }
+}
+
+void PtyTarget::perform(const QList<Action> &actions) {
+    for (const Action &action : actions) {
+        if (action.kind == Action::Drop) {
+            dropLine();
+            return;
+        }
+        const int bitRate = lineBitRate();
+        auto due = std::max(Clock::now() + action.delay, m_lastOutDue);
+        for (char byte : action.bytes) {
+            due += byteTime(bitRate);
+            m_out.push_back(OutByte{byte, due});
+        }
+        m_lastOutDue = due;
+    }
+}
+
+void PtyTarget::writeDueOutput() {
+    if (m_dropped)
+        return;
+    // Everything due goes out in one write, so a reply and an extra byte arrive together.
+    QByteArray due;
+    const auto now = Clock::now();
+    for (const OutByte &out : m_out) {
+        if (out.due > now)
+            break;
+        due.append(out.byte);
+    }
+    if (due.isEmpty())
+        return;
+    const ssize_t n = ::write(m_master, due.constData(), static_cast<size_t>(due.size()));
+    for (ssize_t i = 0; i < n; ++i)
+        m_out.pop_front();
+}
+
+void PtyTarget::dropLine() {
+    m_dropped = true;
+    m_in.clear();
+    m_out.clear();
+    removeLink();
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+    m_slave = m_master = -1;
+}
+
+void PtyTarget::removeLink() {
+    if (!m_linked)
+        return;
+    m_linked = false;
+    // Only our own link: someone may have replaced it meanwhile.
+    if (QFileInfo(m_options.link).symLinkTarget() == QFileInfo(m_slavePath).absoluteFilePath())
+        QFile::remove(m_options.link);
+}
+
+bool PtyTarget::hostHasReadEverything() const {
+    if (m_slave < 0)
+        return true;
+    int waiting = 0;
+    return ::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting == 0;
+}
+
+void PtyTarget::saveFlash() const {
+    if (m_options.saveFlash.isEmpty())
+        return;
+    QSaveFile file(m_options.saveFlash);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(m_target.flash());
+        file.commit();
+    }
+}
+
+int PtyTarget::pollTimeoutMs() const {
+    std::optional<Clock::time_point> next;
+    if (!m_in.empty())
+        next = m_in.front().due;
+    if (!m_out.empty())
+        next = next ? std::min(*next, m_out.front().due) : m_out.front().due;
+    if (m_finishSeen && m_options.once)
+        next = next ? std::min(*next, Clock::now() + std::chrono::milliseconds(20))
+                    : Clock::now() + std::chrono::milliseconds(20);
+    if (!next)
+        return -1;
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(wait + 1, 0, 60'000));
+}
+
+int PtyTarget::run(int stopFd) {
+    for (;;) {
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_master, POLLIN, 0}};
+        if (!m_out.empty() && m_out.front().due <= Clock::now())
+            fds[1].events |= POLLOUT;
+        const nfds_t count = m_dropped ? 1 : 2;
+        if (::poll(fds, count, pollTimeoutMs()) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents & POLLIN)
+            break;
+        if (!m_dropped && (fds[1].revents & POLLIN))
+            readMaster();
+        processDueInput();
+        writeDueOutput();
+
+        if (m_target.finished() && !m_finishSeen) {
+            m_finishSeen = true;
+            m_finishedAt = Clock::now();
+            saveFlash();
+        }
+        if (m_options.once && m_finishSeen && m_out.empty() &&
+            (hostHasReadEverything() || Clock::now() - m_finishedAt > kDrainLimit))
+            break;
+    }
+    saveFlash();
+    removeLink();
+    return 0;
+}
+
+} // namespace targetsim

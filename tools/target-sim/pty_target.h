@@ -1,0 +1,72 @@
+#pragma once
+// The simulated target on a pseudo-terminal. The host opens the slave (through the link) like
+// a serial port; the target reads the master. A slave descriptor stays open here all the time,
+// so the host may close and reopen its end between phases without the line hanging up, and
+// the line speed the host set is read from it for every byte that arrives.
+
+#include "sim_options.h"
+#include "target_sim.h"
+
+#include <QString>
+#include <chrono>
+#include <deque>
+
+namespace targetsim {
+
+class PtyTarget {
+public:
+    explicit PtyTarget(const SimOptions &options);
+    ~PtyTarget();
+    PtyTarget(const PtyTarget &) = delete;
+    PtyTarget &operator=(const PtyTarget &) = delete;
+
+    // Opens the pseudo-terminal and links its slave. "" on success, else what went wrong.
+    QString start();
+    QString slavePath() const { return m_slavePath; }
+
+    // Serves the host until `stopFd` becomes readable (a signal arrived) or, with --once, until
+    // one download has ended. Returns the exit status.
+    int run(int stopFd);
+
+    const TargetSim &target() const { return m_target; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct InByte {
+        uint8_t byte;
+        int bitRate;
+        Clock::time_point due;
+    };
+    struct OutByte {
+        char byte;
+        Clock::time_point due;
+    };
+
+    int lineBitRate() const;
+    Clock::duration byteTime(int bitRate) const;
+    void readMaster();
+    void processDueInput();
+    void writeDueOutput();
+    void perform(const QList<Action> &actions);
+    void dropLine();
+    void removeLink();
+    bool hostHasReadEverything() const;
+    void saveFlash() const;
+    int pollTimeoutMs() const;
+
+    SimOptions m_options;
+    TargetSim m_target;
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slavePath;
+    bool m_linked = false;
+    bool m_dropped = false;
+    std::deque<InByte> m_in;
+    std::deque<OutByte> m_out;
+    Clock::time_point m_lastInDue{};
+    Clock::time_point m_lastOutDue{};
+    Clock::time_point m_finishedAt{};
+    bool m_finishSeen = false;
+};
+
+} // namespace targetsim

@@ -1,0 +1,27 @@
+#pragma once
+// Command line of qarn-target-sim: the target's make-up, its timing and its faults.
+
+#include "target_sim.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace targetsim {
+
+struct SimOptions {
+    SimConfig config;
+    QString link;      // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
+    QString saveFlash; // flash image written here at the end ("" = not saved)
+    bool once = false; // end after one download (flash sum answered, or a fault ended it)
+    bool pace = false; // every byte takes its time on the wire (10 bits at the line's speed)
+    bool help = false;
+};
+
+// The --help text, including the wire exchanges and checksum definitions.
+QString usageText();
+
+// Parses the arguments after the program name. nullopt with `error` set on a bad option.
+std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &error);
+
+} // namespace targetsim
