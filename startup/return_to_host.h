@@ -3,8 +3,9 @@
 // started again with "goToMain", every window closes and the process ends.
 
 #include <QString>
+#include <QStringList>
 
-// What the return to the host needs of the window system.
+// What the return to the host needs of the window system and of the process table.
 class HostReturnUi {
 public:
     virtual ~HostReturnUi() = default;
@@ -14,9 +15,22 @@ public:
     virtual void closeAllWindows() = 0;
     // Ends the process.
     virtual void endProcess() = 0;
+    // Starts a program without waiting for it; false when it could not be started.
+    virtual bool startHost(const QString &program, const QStringList &arguments,
+                           const QString &workingFolder);
 };
 
 // Writes "SUB END" for "Normal", "SUB ERROR" for "NormalNG" (an empty file for anything else)
 // as the new torvane.cha, keeping the previous one as torvane.cha.bak, starts the host and
 // ends the tool. Returns only when it could not end the tool.
+//
+// The new file is written completely and forced to disk as torvane.cha.buk before it replaces
+// torvane.cha in one rename, so the host finds either its old file or the whole new one. When
+// the new file cannot be written, backed up or moved into place, torvane.cha stays as it was,
+// the user is told what failed (error 119 with the failure code and the file), and the tool
+// ends without starting the host.
 void ReturnToHost(const QString &result, HostReturnUi &ui);
+
+// The host program: torvane.exe in the application folder, else on the search path; empty when
+// there is none.
+QString HostProgram();

@@ -1,13 +1,13 @@
-#include "frmQARN_UI.h"
+#include "app_windows.h"
+#include "qarn_main.h"
 #include "shared_state.h"
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     gAppDir = QCoreApplication::applicationDirPath();
-    frmQARN_UI window;
-    window.show();
+    AppStartupWindows windows;
+    Main(windows);
     return app.exec();
 }

@@ -1,0 +1,165 @@
+#include "return_to_host.h"
+
+#include "catalogue.h"
+#include "error_messages.h"
+#include "run_errors.h"
+#include "shared_state.h"
+#include "text_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <cerrno>
+#include <filesystem>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+const QString kHandOff = QStringLiteral("torvane.cha");
+const QString kNewHandOff = QStringLiteral("torvane.cha.buk");
+const QString kBackup = QStringLiteral("torvane.cha.bak");
+const QString kHostExe = QStringLiteral("torvane.exe");
+
+struct StepFailure {
+    int code = 0; // run-time failure code, 0 = none
+    QString path; // the file the step was working on
+};
+
+bool existsOrDangles(const QString &path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+int syncToDisk(QFile &file) {
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0 ? 0 : RunError::DeviceIo;
+#else
+    return ::fsync(file.handle()) == 0 ? 0 : RunError::DeviceIo;
+#endif
+}
+
+// Makes the renames inside the folder durable too; file systems that cannot do it are left be.
+void syncFolder(const QString &folder) {
+#ifndef Q_OS_WIN
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+int removeCode(const QString &path) {
+    if (!existsOrDangles(path) || QFile::remove(path))
+        return 0;
+    return QFileInfo(path).isDir() ? RunError::PathFileAccess : RunError::PermissionDenied;
+}
+
+// Creates the file anew (a file or link of that name goes first, so nothing is written through
+// a link), writes all bytes and forces them to disk.
+int writeNewFile(const QString &path, const QByteArray &bytes) {
+    if (const int code = removeCode(path))
+        return code;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return file.error() == QFileDevice::PermissionsError ? RunError::PermissionDenied
+                                                             : RunError::PathFileAccess;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return errno == ENOSPC ? RunError::DiskFull : RunError::DeviceIo;
+    if (const int code = syncToDisk(file))
+        return code;
+    file.close();
+    return file.error() == QFileDevice::NoError ? 0 : RunError::DeviceIo;
+}
+
+QByteArray resultLine(const QString &result) {
+    if (result == u"Normal")
+        return QByteArrayLiteral("SUB END\r\n");
+    if (result == u"NormalNG")
+        return QByteArrayLiteral("SUB ERROR\r\n");
+    return QByteArray();
+}
+
+// Puts the new hand-off file in place. At every moment torvane.cha is either the host's file
+// or the complete new one: the new file is written and synced under its own name, the host's
+// file is copied to the backup, and one rename replaces torvane.cha.
+StepFailure replaceHandOffFile(const QString &result) {
+    const QString handOff = AppFilePath(kHandOff);
+    const QString newHandOff = AppFilePath(kNewHandOff);
+    const QString backup = AppFilePath(kBackup);
+
+    if (const int code = writeNewFile(newHandOff, resultLine(result))) {
+        if (QFileInfo(newHandOff).isFile())
+            QFile::remove(newHandOff);
+        return {code, newHandOff};
+    }
+    StepFailure failure;
+    if (const int code = removeCode(backup)) {
+        failure = {code, backup};
+    } else if (existsOrDangles(handOff) && !QFile::copy(handOff, backup)) {
+        failure = {QFileInfo(handOff).isDir() ? RunError::PathFileAccess
+                                              : RunError::PermissionDenied,
+                   backup};
+    } else {
+        std::error_code ec;
+        std::filesystem::rename(QFile::encodeName(newHandOff).toStdString(),
+                                QFile::encodeName(handOff).toStdString(), ec);
+        if (ec)
+            failure = {RunError::PathFileAccess, handOff};
+    }
+    if (failure.code)
+        QFile::remove(newHandOff);
+    syncFolder(gAppDir);
+    return failure;
+}
+} // namespace
+
+bool HostReturnUi::startHost(const QString &program, const QStringList &arguments,
+                             const QString &workingFolder) {
+    return QProcess::startDetached(program, arguments, workingFolder);
+}
+
+QString HostProgram() {
+    const QFileInfo beside(AppFilePath(kHostExe));
+    if (beside.isFile() && beside.isExecutable())
+        return beside.absoluteFilePath();
+    return QStandardPaths::findExecutable(kHostExe);
+}
+
+void ReturnToHost(const QString &result, HostReturnUi &ui) {
+    // A system without drive letters has no drive to change: only the folder.
+    QDir::setCurrent(gAppDir);
+
+    const StepFailure failure = replaceHandOffFile(result);
+    if (failure.code) {
+        // The host would find its own hand-off again and take it for a fresh start: tell the
+        // user instead, and end without starting it.
+        gErrNo = 119;
+        gRunErrNo = int16_t(failure.code);
+        gErrFileName = failure.path;
+        ui.showMessage(GetErrorMessage(gErrNo));
+        ui.closeAllWindows();
+        ui.endProcess();
+        return;
+    }
+
+    const QString program = HostProgram();
+    if (program.isEmpty()) {
+        ui.showMessage(Msg(190));
+    } else if (!ui.startHost(program, {QStringLiteral("goToMain")}, gAppDir)) {
+        if (QFileInfo::exists(program))
+            return; // the windows stay open
+        ui.showMessage(Msg(190));
+    }
+    ui.closeAllWindows();
+    ui.endProcess();
+}
