@@ -4,6 +4,7 @@
 #include "run_errors.h"
 #include "shared_state.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -123,7 +124,11 @@ bool QtSerialPort::isOpen() const {
 int QtSerialPort::inBufferCount() {
     if (!m_port.isOpen() || m_failed)
         return 0;
-    return int(m_port.bytesAvailable());
+    // Look at the device itself: the bit-rate adjustment counts after a sleep in which no
+    // event was served.
+    if (m_port.bytesAvailable() == 0)
+        m_port.waitForReadyRead(0);
+    return m_failed ? 0 : int(m_port.bytesAvailable());
 }
 
 int QtSerialPort::readByte() {
@@ -166,6 +171,14 @@ void QtSerialPort::waitForActivity(std::chrono::milliseconds limit) {
         return;
     if (m_port.bytesAvailable() > 0 && m_port.bytesToWrite() == 0)
         return;
+    if (!QCoreApplication::instance()) {
+        // No event loop to serve: block on the port itself.
+        if (m_port.bytesToWrite() > 0)
+            m_port.waitForBytesWritten(int(limit.count()));
+        else
+            m_port.waitForReadyRead(int(limit.count()));
+        return;
+    }
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
