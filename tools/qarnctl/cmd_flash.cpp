@@ -1,10 +1,294 @@
+// qarnctl flash: one download from the command line, as the Start button runs it, with the
+// phases and a progress bar per transfer on standard error.
+
+#include "catalogue.h"
 #include "commands.h"
+#include "download.h"
+#include "error_messages.h"
+#include "ift_file.h"
+#include "qt_serial_port.h"
+#include "shared_state.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
-// Placeholder until the command is written; refuses as a usage error.
-int runFlash(const QStringList &)
-{
-    std::fputs("qarnctl: 'flash' is not available in this build\n", stderr);
-    return 2;
+namespace {
+
+const char kFlashUsage[] =
+    "usage: qarnctl flash [--app-dir DIR] [--port N] FILE.ift\n"
+    "\n"
+    "Downloads the firmware that FILE.ift describes into the target, as the Start button does:\n"
+    "reads QARN.ini from the application folder and the description, opens port N (the file\n"
+    "COMn in the application folder when it exists, else /dev/ttyS<n-1>), and runs the\n"
+    "description's download sequence. With PROTOTYPE other than 0 in QARN.ini it runs the\n"
+    "simulated download instead, without any port. The host's hand-off files are not touched.\n"
+    "\n"
+    "Options:\n"
+    "  --app-dir DIR   application folder holding QARN.ini (default: the folder of qarnctl)\n"
+    "  --port N        port number, instead of PORT in QARN.ini\n"
+    "  --help          this text\n"
+    "\n"
+    "Standard error shows each phase by its name in the chosen language and a progress bar for\n"
+    "each transfer (one line per phase and per tenth of a transfer when it is not a terminal).\n"
+    "\n"
+    "Exit status and standard output:\n"
+    "  0  the download succeeded; the last line is checksum=XXXX (the target's flash checksum)\n"
+    "  1  it failed; the lines are E<number> and the error text with the step's name\n"
+    "  2  usage error\n"
+    "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n";
+
+constexpr std::chrono::milliseconds kPollInterval{150};
+constexpr int kBarWidth = 30;
+
+int gSignalPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+void printOut(const QString &text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// The name of a phase as the step display shows it: the erase comes second in variants 0 and
+// 1, third in variants 2 and 3.
+QString phaseName(int state, int seqType) {
+    const bool eraseFirst = seqType == 0 || seqType == 1;
+    switch (state) {
+    case 1:
+        return Msg(139);
+    case 2:
+        return Msg(eraseFirst ? 141 : 140);
+    case 3:
+        return Msg(eraseFirst ? 140 : 141);
+    case 4:
+        return Msg(142);
+    case 5:
+        return Msg(143);
+    default:
+        return {};
+    }
+}
+
+// Follows gDownloadState, gByteCount and gByteTotal and draws them on standard error.
+class ProgressReport {
+public:
+    explicit ProgressReport(bool terminal) : m_terminal(terminal) {}
+
+    void poll() {
+        const int state = gDownloadState;
+        if (state != m_state && state >= 1 && state <= 5) {
+            endBar();
+            m_state = state;
+            m_tenth = -1;
+            m_total = 0;
+            line(QString("[%1/5] %2").arg(state).arg(phaseName(state, gSeqType)));
+        }
+        if (m_state < 1 || m_state > 5)
+            return;
+        const int total = gByteTotal;
+        if (total > 0) {
+            if (total != m_total) {
+                m_total = total;
+                m_tenth = -1;
+            }
+            show(gByteCount);
+        } else if (m_total > 0) {
+            // The transfer succeeded: its total has gone back to 0.
+            show(m_total);
+            m_total = 0;
+            endBar();
+        }
+    }
+
+    void finish() { endBar(); }
+
+private:
+    void show(int count) {
+        const int percent =
+            static_cast<int>(std::clamp<qint64>(qint64(count) * 100 / m_total, 0, 100));
+        const QString name = phaseName(m_state, gSeqType);
+        if (m_terminal) {
+            const int filled = percent * kBarWidth / 100;
+            const QString bar = QString(filled, '#') + QString(kBarWidth - filled, '-');
+            std::fprintf(stderr, "\r[%d/5] %s [%s] %3d%%", m_state, name.toUtf8().constData(),
+                         bar.toLatin1().constData(), percent);
+            std::fflush(stderr);
+            m_barOpen = true;
+            return;
+        }
+        const int tenth = percent / 10;
+        if (tenth <= m_tenth)
+            return;
+        m_tenth = tenth;
+        line(QString("[%1/5] %2 %3% (%4/%5)")
+                 .arg(m_state)
+                 .arg(name)
+                 .arg(percent)
+                 .arg(std::min(count, m_total))
+                 .arg(m_total));
+    }
+
+    void line(const QString &text) {
+        endBar();
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        std::fflush(stderr);
+    }
+
+    void endBar() {
+        if (!m_barOpen)
+            return;
+        std::fputc('\n', stderr);
+        m_barOpen = false;
+    }
+
+    bool m_terminal;
+    bool m_barOpen = false;
+    int m_state = 0;
+    int m_total = 0;
+    int m_tenth = -1;
+};
+
+// SIGINT and SIGTERM reach the download as the Stop Downloading button: the handler only writes
+// to a pipe, and the flag is set from the event loop, which the download serves while it waits.
+class StopOnSignal {
+public:
+    StopOnSignal() {
+        if (::pipe(gSignalPipe) != 0)
+            return;
+        ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
+        m_notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(gSignalPipe[0], &byte, 1);
+            m_signalled = true;
+            gStopRequested = true;
+        });
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopOnSignal() {
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        delete m_notifier;
+        for (int &fd : gSignalPipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    }
+
+    bool signalled() const { return m_signalled; }
+    // The download forgets a Stop at some points (before an erase wait, before a blank block);
+    // a signal is not forgotten: it stays requested until the run ends.
+    void reassert() const {
+        if (m_signalled)
+            gStopRequested = true;
+    }
+
+private:
+    QSocketNotifier *m_notifier = nullptr;
+    bool m_signalled = false;
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+};
+
+QString windowText(QString text) {
+    return text.replace("\r\n", "\n");
+}
+
+int reportFailure() {
+    printOut(QString("E%1\n%2\n").arg(gErrNo).arg(windowText(ErrorWindowText())));
+    return 1;
+}
+
+int reportStopped() {
+    printOut(Msg(127) + "\n");
+    return 3;
+}
+
+} // namespace
+
+int runFlash(const QStringList &args) {
+    QString appDir;
+    QString port;
+    QString iftPath;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kFlashUsage, stdout);
+            return 0;
+        }
+        if ((arg == "--app-dir" || arg == "--port") && i + 1 < args.size()) {
+            (arg == "--app-dir" ? appDir : port) = args[++i];
+        } else if (arg.startsWith("-") || !iftPath.isEmpty()) {
+            std::fprintf(stderr, "qarnctl flash: unexpected argument '%s'\n\n%s", qPrintable(arg),
+                         kFlashUsage);
+            return 2;
+        } else {
+            iftPath = arg;
+        }
+    }
+    if (iftPath.isEmpty()) {
+        std::fputs(kFlashUsage, stderr);
+        return 2;
+    }
+
+    StopOnSignal stop;
+    gAppDir =
+        QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
+    if (!ReadIftFile(QFileInfo(iftPath).absoluteFilePath()))
+        return reportFailure();
+    if (!port.isEmpty())
+        gPort = port;
+
+    QtSerialPort serial;
+    const bool simulated = gPrototype != 0;
+    gComm = simulated ? nullptr : &serial;
+    gStopRequested = false;
+    gDownloadState = 0;
+    gByteCount = 0;
+    gByteTotal = 0;
+
+    ProgressReport progress(::isatty(STDERR_FILENO) == 1);
+    QTimer refresh;
+    refresh.setInterval(kPollInterval);
+    QObject::connect(&refresh, &QTimer::timeout, [&] {
+        stop.reassert();
+        progress.poll();
+    });
+    refresh.start();
+
+    // A signal that came while the description was read stops the run before it starts.
+    QCoreApplication::processEvents();
+    QString checksum;
+    bool ok = false;
+    if (!stop.signalled())
+        ok = simulated ? SimulateDownload(checksum) : RunDownload(checksum);
+    refresh.stop();
+    progress.poll();
+    progress.finish();
+    gComm = nullptr;
+
+    if (ok) {
+        printOut(QString("checksum=%1\n").arg(checksum));
+        return 0;
+    }
+    if (stop.signalled())
+        return reportStopped();
+    return reportFailure();
 }
