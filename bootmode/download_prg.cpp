@@ -108,7 +108,13 @@ bool DownloadPrg(const QString &path) {
         gErrKey = QStringLiteral("PDSIZE");
         return false;
     }
-    gByteTotal = static_cast<int32_t>(qMin<qint64>(remaining, INT32_MAX));
+    // The progress counters are 32-bit: no flash holds an image anywhere near that size.
+    if (remaining > INT32_MAX - kMaxPacketSize) {
+        gErrNo = 171;
+        gRunErrNo = RunError::Overflow;
+        return false;
+    }
+    gByteTotal = static_cast<int32_t>(remaining);
     gByteCount = 0;
     gErrNo = 0;
 

@@ -235,3 +235,19 @@ TEST_F(ProgramImage, SmallAndLargestBlockSizesWork) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProgramImage, AnImageBeyondTheProgressCountersIsRefused) {
+    QFile file(app.filePath("huge.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    if (!file.resize(qint64(1) << 31))
+        GTEST_SKIP() << "no room for a sparse 2 GB file here";
+    file.close();
+    EXPECT_FALSE(DownloadPrg(app.filePath("huge.bin")));
+    EXPECT_EQ(gErrNo, 171);
+    EXPECT_EQ(gRunErrNo, 6);
+    EXPECT_TRUE(port.written().isEmpty());
+}
+
+} // namespace
