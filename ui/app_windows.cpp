@@ -73,6 +73,8 @@ void AppHostReturn::showMessage(const QString &text) {
     QMessageBox box(QMessageBox::NoIcon, Msg(102), QString(text).replace(u'\r', QString()),
                     QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
+    box.show();
+    dumpWindow(&box);
     box.exec();
 }
 

@@ -3,9 +3,9 @@
 // error window after start-up, message boxes with the application's title, closing every window
 // and ending the process.
 //
-// With the environment variable QARN_DUMP_WINDOWS set to a file path, every window opened here
-// appends its title and the texts of its labels and buttons to that file (UTF-8, one
-// "objectName: text" line each, line breaks written as \n), so that end-to-end tests can read
+// With the environment variable QARN_DUMP_WINDOWS set to a file path, every window and message
+// box opened here appends its title and the texts of its labels and buttons to that file (UTF-8,
+// one "objectName: text" line each, line breaks written as \n), so that end-to-end tests can read
 // what the user sees.
 
 #include "qarn_main.h"

@@ -107,7 +107,7 @@ void PrintTo(const ToolRun &run, std::ostream *out) {
     *out << run.name;
 }
 
-class EndToEndTest : public ::testing::TestWithParam<ToolRun> {
+class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         application();
@@ -137,7 +137,7 @@ protected:
     QString xdotool(const QStringList &arguments) {
         QProcess process;
         process.setProcessEnvironment(m_env);
-        process.start(QStringLiteral("xdotool"), arguments);
+        process.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), arguments);
         if (!process.waitForFinished(kWaitMs)) {
             process.kill();
             process.waitForFinished(5000);
@@ -151,6 +151,8 @@ protected:
     QProcessEnvironment m_env;
     QProcess m_tool;
 };
+
+class EndToEndTest : public EndToEnd, public ::testing::WithParamInterface<ToolRun> {};
 
 const QByteArray kHostHandOff = "MAIN SET\r\nFdir /store\r\nSelectedModel QX10\r\n"
                                 "SelectedPCB MAIN\r\n";
@@ -234,5 +236,44 @@ INSTANTIATE_TEST_SUITE_P(
                 "Could not open the selected file.\\n  File name: %1/torvane.ini",
                 "Return to Main Menu"}),
     [](const ::testing::TestParamInfo<ToolRun> &info) { return std::string(info.param.name); });
+
+// Without torvane.exe the tool still writes its result, says so in a message box and ends.
+TEST_F(EndToEnd, WithoutTheHostTheResultIsWrittenMessage190ShownAndTheToolEnds) {
+    ASSERT_TRUE(QFile::remove(appFile("torvane.exe")));
+    ASSERT_TRUE(writeFile(appFile("torvane.cha"), kHostHandOff));
+    m_env.insert("PATH", m_app.path()); // nothing named torvane.exe on the search path either
+    m_tool.setProcessEnvironment(m_env);
+    m_tool.setWorkingDirectory(m_app.path());
+    m_tool.setStandardOutputFile(appFile("stdout.txt"));
+    m_tool.setStandardErrorFile(appFile("stderr.txt"));
+    m_tool.start(appFile("qarn"), {});
+    ASSERT_TRUE(m_tool.waitForStarted(kWaitMs));
+
+    const QString errorWindow =
+        xdotool({"search", "--sync", "--name", " Error$"}).section('\n', 0, 0);
+    ASSERT_FALSE(errorWindow.isEmpty()) << "the error window did not appear";
+    xdotool({"windowfocus", "--sync", errorWindow});
+    xdotool({"key", "--clearmodifiers", "space"});
+
+    // The message box carries the application's title alone.
+    const QString box =
+        xdotool({"search", "--sync", "--name", "^Velmora QARN \\(Ver\\.3\\.31J\\) $"})
+            .section('\n', 0, 0);
+    ASSERT_FALSE(box.isEmpty()) << "the message box did not appear";
+    EXPECT_EQ(readFile(appFile("torvane.cha")), QByteArray::fromHex("535542204552524f520d0a"));
+    const QString seen = QString::fromUtf8(readFile(appFile("windows.txt")));
+    EXPECT_EQ(seen.count(
+                  QString::fromUtf8("torvane.exeが組み込まれていないため、処理を続行できません。")),
+              1)
+        << seen.toStdString();
+
+    xdotool({"windowfocus", "--sync", box});
+    xdotool({"key", "--clearmodifiers", "Return"});
+    ASSERT_TRUE(m_tool.waitForFinished(kWaitMs)) << "the tool did not end";
+    EXPECT_EQ(m_tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_tool.exitCode(), 0);
+    EXPECT_EQ(readFile(appFile("torvane.cha.bak")), kHostHandOff);
+    EXPECT_FALSE(QFile::exists(appFile("torvane-host.log")));
+}
 
 } // namespace

@@ -170,6 +170,15 @@ TEST(ReadHostIni, FailuresGive109WithTheCodeAndKeepWhatWasRead) {
     }
 }
 
+TEST(ReadHostIni, FileTooBigForAHostListGives109) {
+    TempAppDir dir;
+    dir.write("torvane.ini", QByteArray(17 * 1024 * 1024, '\n'));
+    EXPECT_EQ(ReadHostIni(), 99);
+    EXPECT_EQ(gErrNo, 109);
+    EXPECT_NE(gRunErrNo, 0);
+    EXPECT_EQ(gErrFileName, dir.filePath("torvane.ini"));
+}
+
 TEST(ReadHostIni, LineOfExactlyTheLongestLengthIsRead) {
     TempAppDir dir;
     const QByteArray line = "lang " + QByteArray(32767 - 5, 'a');
