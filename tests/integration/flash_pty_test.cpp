@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -209,12 +210,29 @@ INSTANTIATE_TEST_SUITE_P(Variants, FlashVariant,
                                            VariantCase{"5", "2"}, VariantCase{"6", "3"}));
 
 TEST_F(FlashOverPty, DataPhaseRunsAtTheSecondBitRateOnAPacedLine) {
-    writeFiles("5", {"BRATE 19200", "BRATE2 38400"});
-    startSim({"--variant", "2", "--boot-rate", "19200", "--data-rate", "38400", "--pace",
+    // At 9600 bit/s every kernel byte and its echo take about 2 ms on the wire: the kernel
+    // transfer lasts long enough for the progress display to see it.
+    writeFiles("5", {"BRATE 9600", "BRATE2 38400"});
+    startSim({"--variant", "2", "--boot-rate", "9600", "--data-rate", "38400", "--pace",
               "--erase-time", "300", "--write-time", "20"});
     const FlashResult result = flash();
     EXPECT_EQ(result.exitCode, 0) << qPrintable(result.out + result.err);
     EXPECT_EQ(stopSimAndReadFlash().toHex(), expectedFlash().toHex());
+
+    // Standard error is no terminal here: a line per phase and per tenth of a transfer.
+    const QStringList lines = result.err.split('\n', Qt::SkipEmptyParts);
+    const QStringList kernel = lines.filter(QRegularExpression("^\\[1/5\\] Setup 1 \\d+%"));
+    ASSERT_GE(kernel.size(), 2) << qPrintable(result.err);
+    EXPECT_EQ(kernel.last(), "[1/5] Setup 1 100% (300/300)");
+    int previous = -10;
+    for (const QString &line : kernel) {
+        const int percent = line.section(' ', 3, 3).chopped(1).toInt();
+        EXPECT_GT(percent / 10, previous / 10) << qPrintable(line);
+        previous = percent;
+    }
+    EXPECT_EQ(lines.first(), "[1/5] Setup 1");
+    EXPECT_TRUE(lines.contains("[3/5] Erase")) << qPrintable(result.err);
+    EXPECT_EQ(lines.last(), "[5/5] Complete");
 }
 
 TEST_F(FlashOverPty, OnceEndsTheTargetAfterOneDownloadAndAStaleLinkIsReplaced) {

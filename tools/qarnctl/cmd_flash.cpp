@@ -89,6 +89,9 @@ public:
     void poll() {
         const int state = gDownloadState;
         if (state != m_state && state >= 1 && state <= 5) {
+            // The sequence moves on only after a success: a transfer still shown has finished.
+            if (m_total > 0)
+                show(m_total);
             endBar();
             m_state = state;
             m_tenth = -1;
