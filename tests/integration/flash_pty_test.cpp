@@ -188,6 +188,10 @@ struct VariantCase {
 
 class FlashVariant : public FlashOverPty, public ::testing::WithParamInterface<VariantCase> {};
 
+void PrintTo(const VariantCase &c, std::ostream *os) {
+    *os << "CPUT " << c.cput;
+}
+
 TEST_P(FlashVariant, WritesTheImageAndPrintsTheFlashChecksumLast) {
     writeFiles(GetParam().cput);
     startSim({"--variant", GetParam().variant});
@@ -255,6 +259,10 @@ struct FaultCase {
 };
 
 class FlashFault : public FlashOverPty, public ::testing::WithParamInterface<FaultCase> {};
+
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 TEST_P(FlashFault, FailsWithTheStepsErrorNumber) {
     const FaultCase &c = GetParam();

@@ -126,6 +126,10 @@ struct MemoryFault {
 
 class MemoryRunFault : public MemoryRun, public ::testing::WithParamInterface<MemoryFault> {};
 
+void PrintTo(const MemoryFault &c, std::ostream *os) {
+    *os << c.name;
+}
+
 TEST_P(MemoryRunFault, EndsWithTheStepsErrorNumber) {
     const MemoryFault &c = GetParam();
     c.fault(config);

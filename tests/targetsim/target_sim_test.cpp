@@ -73,6 +73,10 @@ struct VariantCase {
 
 class TargetSimVariant : public ::testing::TestWithParam<VariantCase> {};
 
+void PrintTo(const VariantCase &c, std::ostream *os) {
+    *os << "variant " << c.variant;
+}
+
 TEST_P(TargetSimVariant, BootProgramAnswersInTheVariantsOrder) {
     const VariantCase c = GetParam();
     SimConfig config = smallConfig(c.variant);
@@ -226,6 +230,10 @@ struct FaultCase {
 };
 
 class TargetSimFault : public ::testing::TestWithParam<FaultCase> {};
+
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 TEST_P(TargetSimFault, AnswersAsScripted) {
     const FaultCase &c = GetParam();
