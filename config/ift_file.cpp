@@ -21,11 +21,13 @@ bool s_wasProtected = false;
 constexpr qint64 kMaxIftFileSize = kMaxTextFileSize + kIftHeaderSize;
 
 int readDescriptionBytes(const QString &path, QByteArray &bytes) {
+    // Only a regular file: opening a pipe waits for a writer, and reading a device might
+    // never end.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return RunError::PathFileAccess;
     if (const int code = OpenFailureCode(path))
         return code;
-    // Only a regular file: reading a device or a pipe might never end.
-    if (!QFileInfo(path).isFile())
-        return RunError::PathFileAccess;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return RunError::PathFileAccess;

@@ -42,7 +42,7 @@ bool IsProtectedIft(const QByteArray &file) {
 }
 
 bool IsUsableKeyTable(const QByteArray &table) {
-    return table.contains('\0');
+    return table.indexOf('\0', 1) >= 1;
 }
 
 std::optional<QByteArray> UnpackIft(const QByteArray &file) {

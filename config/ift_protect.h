@@ -23,18 +23,19 @@ constexpr int kIftMarkerBSize = 16;
 // 256 bytes or less is always plain text, whatever it holds.
 bool IsProtectedIft(const QByteArray &file);
 
-// A key table is usable when it holds a zero byte: the zero sends the table index back to the
-// start, so only the bytes before the first zero are ever used.
+// A key table is usable when it holds a zero byte after its first byte. Reaching that zero
+// sends the table index back to 0, so the bytes before it are used over and over. A zero at
+// index 0 is used once as a plain 0 and sends nothing back, so a table whose only zero is its
+// first byte runs out like a table without any zero.
 bool IsUsableKeyTable(const QByteArray &table);
 
 // The plain text of a protected file (IsProtectedIft must hold). std::nullopt when a key table
-// runs out before the text does: a table without a zero byte fails at the first text byte that
+// runs out before the text does: a table that is not usable fails at the first text byte that
 // would need the entry past its end (the fifth byte for table B, the sixth for table A).
 std::optional<QByteArray> UnpackIft(const QByteArray &file);
 
-// The protected form of a plain text. keyA must be 5 bytes and keyB 4 bytes, each with a zero
-// byte, and the text must not be empty (an empty text would leave a header-only file, which
-// reads as plain); otherwise std::nullopt. The header bytes that no reader examines are taken
-// from rng.
+// The protected form of a plain text. keyA must be 5 bytes and keyB 4 bytes, each usable, and the
+// text must not be empty (an empty text would leave a header-only file, which reads as plain);
+// otherwise std::nullopt. The header bytes that no reader examines are taken from rng.
 std::optional<QByteArray> PackIft(const QByteArray &plain, const QByteArray &keyA,
                                   const QByteArray &keyB, QRandomGenerator &rng);
