@@ -392,4 +392,38 @@ TEST_F(FlashOverPty, SimulationModeStopsOnSigtermWithoutAnyPort) {
     EXPECT_EQ(result.out, "Downloading has been canceled.\n");
 }
 
+TEST_F(FlashOverPty, DroppedLineTakesTheLinkAwayAndTheTargetStaysUntilTerminated) {
+    startSim({"--variant", "0", "--drop-at", "kernel"});
+    const FlashResult result = flash();
+    EXPECT_TRUE(result.out.startsWith("E313\n")) << qPrintable(result.out);
+    EXPECT_FALSE(QFileInfo(app.filePath("COM1")).isSymLink());
+    EXPECT_EQ(m_sim.state(), QProcess::Running);
+    m_sim.terminate();
+    ASSERT_TRUE(m_sim.waitForFinished(5000));
+    EXPECT_EQ(m_sim.exitCode(), 0);
+}
+
+TEST_F(FlashOverPty, TargetEndsOnSigintAndRemovesItsLink) {
+    startSim({"--variant", "2"});
+    ::kill(static_cast<pid_t>(m_sim.processId()), SIGINT);
+    ASSERT_TRUE(m_sim.waitForFinished(5000));
+    EXPECT_EQ(m_sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_sim.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo(app.filePath("COM1")).isSymLink());
+}
+
+TEST_F(FlashOverPty, TargetRefusesBadOptionsAndAFileInPlaceOfTheLink) {
+    QProcess sim;
+    sim.start(TARGET_SIM_PATH, {"--link", app.filePath("COM1"), "--variant", "7"});
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 2);
+    EXPECT_TRUE(sim.readAllStandardError().contains("--variant"));
+
+    app.write("COM1", "not a link");
+    sim.start(TARGET_SIM_PATH, {"--link", app.filePath("COM1")});
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 1);
+    EXPECT_EQ(app.read("COM1"), "not a link");
+}
+
 } // namespace
