@@ -5,6 +5,8 @@
 #include "frmQARN_UI.h"
 #include "qt_serial_port.h"
 #include "shared_state.h"
+#include "text_file.h"
+#include "trace.h"
 
 #include <QTime>
 
@@ -13,7 +15,11 @@ frmQARN_UI::Links frmQARN_UI::DefaultLinks() {
     links.showErrorWindow = [] { ShowErrorWindow(); };
     links.hostReturnUi = []() -> HostReturnUi & { return AppHostReturnUi(); };
     links.runDownload = [](QString &checkSum) {
-        return gPrototype == 0 ? RunDownload(checkSum) : SimulateDownload(checkSum);
+        const auto run = [](QString &sum) {
+            return gPrototype == 0 ? RunDownload(sum) : SimulateDownload(sum);
+        };
+        // TRACE 1 in QARN.ini: one serial trace per run in the application folder.
+        return gTrace ? RunTraced(AppFilePath(kTraceFileName), run, checkSum) : run(checkSum);
     };
     links.makeSerialPort = []() -> std::unique_ptr<SerialPortInterface> {
         return std::make_unique<QtSerialPort>();
