@@ -215,13 +215,16 @@ int PtyTarget::pollTimeoutMs() const {
 }
 
 int PtyTarget::run(int stopFd) {
+    int status = 0;
     for (;;) {
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_master, POLLIN, 0}};
         if (!m_out.empty() && m_out.front().due <= Clock::now())
             fds[1].events |= POLLOUT;
         const nfds_t count = m_dropped ? 1 : 2;
-        if (::poll(fds, count, pollTimeoutMs()) < 0 && errno != EINTR)
+        if (::poll(fds, count, pollTimeoutMs()) < 0 && errno != EINTR) {
+            status = 1;
             break;
+        }
         if (fds[0].revents & POLLIN)
             break;
         if (!m_dropped && (fds[1].revents & POLLIN))
@@ -240,7 +243,7 @@ int PtyTarget::run(int stopFd) {
     }
     saveFlash();
     removeLink();
-    return 0;
+    return status;
 }
 
 } // namespace targetsim

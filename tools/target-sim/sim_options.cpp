@@ -96,7 +96,7 @@ QString usageText() {
         "                       speed), both ways\n"
         "  --save-flash FILE    write the flash image here after the flash sum and at exit\n"
         "  --once               end after one download: the flash sum answered, or a fault\n"
-        "                       that ended it\n"
+        "                       that ended it (a target that went silent runs on)\n"
         "Faults (STEP: adjust, adjust-end, kernel, boot-erase, kernel-ack, kernel-sum, data,\n"
         "write, flash-sum, blank, erase):\n"
         "  --no-adjust-answer   never answer the 00 pattern\n"
