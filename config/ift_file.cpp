@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <charconv>
 
 namespace {
 // The description open between OpenIftFile and CloseIftFile. It is unpacked in memory: no
@@ -102,7 +103,7 @@ QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
         {"UT",
          [](const QString &v) {
              if (const auto f = ToSingle(v))
-                 gWaitTime = SingleText(*f);
+                 gWaitTime = SecondsText(*f);
          }},
         {"UCS", [](const QString &v) { gIrdCheckSum = v; }},
         {"PFN", [fileIn](const QString &v) { gPrgFile = fileIn(v); }},
@@ -197,6 +198,14 @@ int16_t OpenIftFile(const QString &path) {
     }
     gIftFileNo = 1;
     return 0;
+}
+
+QString SecondsText(float seconds) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed);
+    if (end.ec != std::errc())
+        return QString::number(double(seconds));
+    return QString::fromLatin1(text, end.ptr - text);
 }
 
 const QByteArray &IftFilePlainText() {
