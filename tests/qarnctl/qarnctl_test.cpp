@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -181,7 +186,12 @@ TEST_F(QarnctlTest, PackRefusesWithoutTouchingTheOutput) {
     const Outcome first = qarnctl({"pack", "--key-a", "0102030400", "--key-b", "10200000",
                                    path("fw/v1/FW.ift"), path("packed.ift")});
     ASSERT_EQ(first.exitCode, 0);
-    const QString ins[] = {path("none.txt"), path("empty.txt"), path("packed.ift")};
+    QDir().mkpath(path("folder.ift"));
+#ifdef Q_OS_UNIX
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
+#endif
+    const QString ins[] = {path("none.txt"), path("empty.txt"), path("packed.ift"),
+                           path("folder.ift"), path("pipe.ift")};
     for (const QString &in : ins) {
         SCOPED_TRACE(in.toStdString());
         const Outcome r =

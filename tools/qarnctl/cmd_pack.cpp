@@ -3,6 +3,7 @@
 #include "ift_protect.h"
 #include "text_file.h"
 
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <cstdio>
@@ -83,6 +84,12 @@ int runPack(const QStringList &args) {
 
     const QString &in = files.at(0);
     const QString &out = files.at(1);
+    // A pipe or a device would never end; a description is a small regular file.
+    const QFileInfo inInfo(in);
+    if (inInfo.exists() && !inInfo.isFile())
+        return refuse(QStringLiteral("'%1' is not a regular file").arg(in));
+    if (inInfo.size() > kMaxTextFileSize)
+        return refuse(QStringLiteral("'%1' is too large for a description").arg(in));
     QByteArray plain;
     if (const int code = ReadBinaryFile(in, plain))
         return refuse(QStringLiteral("cannot read '%1' (error %2)").arg(in).arg(code));
