@@ -13,12 +13,21 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
+
+// Texts compared in tests as readable UTF-8.
+inline std::string u8(const QString &text) {
+    return text.toUtf8().replace("\r", "\\r").replace("\n", "\\n").toStdString();
+}
 
 class RecordingHostReturn : public HostReturnUi {
 public:
@@ -51,11 +60,11 @@ public:
 inline QByteArray standardCatalogue() {
     return "machine=M100\r\n"
            "board=MAIN\r\n"
-           "version=USEN 01.00\r\n"
-           "version=JPJA 02.10\r\n"
-           "version=USJA 00.00\r\n"
+           "version=USENv0100\r\n"
+           "version=JPJAv0210\r\n"
+           "version=USJAv0000\r\n"
            "board=SUB\r\n"
-           "version=USEN 09.99\r\n"
+           "version=USENv0999\r\n"
            "end\r\n";
 }
 
@@ -78,6 +87,8 @@ protected:
         gLangList = {QStringLiteral("EN"), QStringLiteral("English"), QStringLiteral("JA"),
                      QStringLiteral("Japanese")};
         app.write("torvane.conf", standardCatalogue());
+        writeIni(1, 1);
+        watchForMessageBoxes();
     }
 
     void TearDown() override {
@@ -129,7 +140,83 @@ protected:
         return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;
     }
 
+    // QARN.ini as the description reader reads it again at every selection.
+    void writeIni(int language, int prototype) {
+        app.write("QARN.ini", QStringLiteral("LANGUAGE %1\r\nPORT 1\r\nPROTOTYPE %2\r\n")
+                                  .arg(language)
+                                  .arg(prototype)
+                                  .toLatin1());
+    }
+
+    static QString storeFolder(const QString &board, const QString &version) {
+        return QStringLiteral("torvane/FieldKit/M100/") + board + u'/' + version + u'/';
+    }
+
+    // A firmware folder with a description, its kernel (5 bytes, sum 018A) and a program image
+    // of one data block, one blank block and 8 bytes (16-byte blocks, 256 bytes of flash).
+    void writeFirmware(const QString &version, int cput, const QString &file = "FIRM.IFT",
+                       const QByteArray &extra = {}, const QString &board = "MAIN") {
+        const QString folder = storeFolder(board, version);
+        const QByteArray description = "CPUT " + QByteArray::number(cput) +
+                                       "\r\nDF KERNEL.BIN\r\nPFN PROG.BIN\r\nUCS 018A\r\n"
+                                       "FSA 00000000\r\nFEA 000000FF\r\nFCS " +
+                                       flashSum() + "\r\nPDSIZE 16\r\nUT 1\r\n" + extra;
+        app.write(folder + file, description);
+        app.write(folder + "KERNEL.BIN", QByteArray::fromHex("01223344f0"));
+        app.write(folder + "PROG.BIN", image());
+    }
+
+    static QByteArray image() {
+        QByteArray bytes;
+        for (int i = 0; i < 16; ++i)
+            bytes.append(char(0x10 + i));
+        bytes.append(QByteArray(16, char(0xFF)));
+        bytes.append(QByteArray::fromHex("a0a1a2a3a4a5a6a7"));
+        return bytes;
+    }
+
+    // The sum of the flash after a good download: the image, then FF up to 256 bytes.
+    static QByteArray flashSum() {
+        QByteArray flash = image();
+        flash.append(QByteArray(256 - flash.size(), char(0xFF)));
+        uint32_t sum = 0;
+        for (const char b : flash)
+            sum += uint8_t(b);
+        return QByteArray::number(sum & 0xFFFF, 16).toUpper().rightJustified(4, '0');
+    }
+
+    void clickNode(const QString &key) {
+        QTreeWidgetItem *item = node(key);
+        ASSERT_NE(item, nullptr) << key.toStdString();
+        if (child<QGroupBox>("fraSetup")->isVisible())
+            QTest::mouseClick(button("cmdSetupOK"), Qt::LeftButton);
+        tree()->scrollToItem(item);
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {},
+                          tree()->visualItemRect(item).center());
+    }
+
+    // Every message box is closed with OK as soon as it is up; what it showed is kept.
+    struct SeenBox {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::Warning;
+        QMessageBox::StandardButtons buttons;
+    };
+    void watchForMessageBoxes() {
+        boxWatch.setInterval(10);
+        QObject::connect(&boxWatch, &QTimer::timeout, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            boxes.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            box->button(QMessageBox::Ok)->click();
+        });
+        boxWatch.start();
+    }
+
     TempAppDir app;
+    QTimer boxWatch;
+    QList<SeenBox> boxes;
     RecordingHostReturn host;
     QList<int16_t> errorWindows; // gErrNo each time the error window was opened
     std::function<bool(QString &)> runner;
