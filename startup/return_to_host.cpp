@@ -81,6 +81,21 @@ int writeNewFile(const QString &path, const QByteArray &bytes) {
     return file.error() == QFileDevice::NoError ? 0 : RunError::DeviceIo;
 }
 
+// Copies the host's file to the backup and forces the copy to disk before anything replaces the
+// original.
+int copyToBackup(const QString &from, const QString &to) {
+    if (!QFile::copy(from, to))
+        return QFileInfo(from).isDir() ? RunError::PathFileAccess : RunError::PermissionDenied;
+#ifdef Q_OS_WIN
+    return 0; // committing needs a handle open for writing; the copy may be read-only
+#else
+    QFile copy(to);
+    if (!copy.open(QIODevice::ReadOnly))
+        return RunError::PathFileAccess;
+    return syncToDisk(copy);
+#endif
+}
+
 QByteArray resultLine(const QString &result) {
     if (result == u"Normal")
         return QByteArrayLiteral("SUB END\r\n");
@@ -105,15 +120,15 @@ StepFailure replaceHandOffFile(const QString &result) {
     StepFailure failure;
     if (const int code = removeCode(backup)) {
         failure = {code, backup};
-    } else if (existsOrDangles(handOff) && !QFile::copy(handOff, backup)) {
-        failure = {QFileInfo(handOff).isDir() ? RunError::PathFileAccess
-                                              : RunError::PermissionDenied,
-                   backup};
+    } else if (const int copyCode = existsOrDangles(handOff) ? copyToBackup(handOff, backup) : 0) {
+        failure = {copyCode, backup};
     } else {
         std::error_code ec;
         std::filesystem::rename(QFile::encodeName(newHandOff).toStdString(),
                                 QFile::encodeName(handOff).toStdString(), ec);
-        if (ec)
+        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted)
+            failure = {RunError::PermissionDenied, handOff};
+        else if (ec)
             failure = {RunError::PathFileAccess, handOff};
     }
     if (failure.code)

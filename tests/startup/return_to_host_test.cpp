@@ -107,6 +107,14 @@ TEST_F(ReturnToHostTest, OlderBackupIsReplacedByTheCurrentFile) {
     EXPECT_EQ(dir.read("torvane.cha"), QByteArray("SUB END\r\n"));
 }
 
+TEST_F(ReturnToHostTest, ReadOnlyHandOffFileIsStillReplacedAndBackedUp) {
+    QFile::setPermissions(dir.filePath("torvane.cha"), QFileDevice::ReadOwner);
+    ReturnToHost("Normal", ui);
+    EXPECT_EQ(dir.read("torvane.cha"), QByteArray("SUB END\r\n"));
+    EXPECT_EQ(dir.read("torvane.cha.bak"), kHostHandOff);
+    EXPECT_EQ(ui.events, expectedEndEvents());
+}
+
 TEST_F(ReturnToHostTest, WithoutAHandOffFileTheResultIsCreatedAndAnOlderBackupDeleted) {
     QFile::remove(dir.filePath("torvane.cha"));
     dir.write("torvane.cha.bak", "older run\r\n");
