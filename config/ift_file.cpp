@@ -157,7 +157,7 @@ QString unusableKey(const ReadState &state) {
         return QStringLiteral("FEA");
     if (!isHexText(gFlashCheckSum, 1, 4))
         return QStringLiteral("FCS");
-    if (false)
+    if (*HexDigits(gFlashStart, 8) > *HexDigits(gFlashEnd, 8))
         return QStringLiteral("FSA");
     if (gPacketSize < 1 || gPacketSize > 32767)
         return state.packetSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : state.packetSizeKey;
