@@ -58,7 +58,17 @@ void OpenToolWindow(QWidget *window) {
 }
 
 void AppStartupWindows::showMainWindow() {
-    OpenToolWindow(new frmQARN_UI);
+    const qsizetype before = openedWindows().size();
+    auto *window = new frmQARN_UI; // its load step may already open the error window
+    const QList<QPointer<QWidget>> openedByLoad = openedWindows().mid(before);
+    OpenToolWindow(window);
+    // A failure of the load step must stay in sight in front of the main window.
+    for (const QPointer<QWidget> &other : openedByLoad) {
+        if (other) {
+            other->raise();
+            other->activateWindow();
+        }
+    }
 }
 
 void AppStartupWindows::showErrorWindow() {

@@ -237,6 +237,44 @@ INSTANTIATE_TEST_SUITE_P(
                 "Return to Main Menu"}),
     [](const ::testing::TestParamInfo<ToolRun> &info) { return std::string(info.param.name); });
 
+// Start-up succeeds but the main window's load step finds no torvane.conf: both windows are
+// shown, the error window in front, and its OK ends the tool with both windows.
+TEST_F(EndToEnd, LoadFailureShowsBothWindowsAndOkEndsTheTool) {
+    ASSERT_TRUE(writeFile(appFile("QARN.ini"), "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n"));
+    ASSERT_TRUE(writeFile(appFile("torvane.ini"), "lang EN\r\nlang English\r\n"));
+    ASSERT_TRUE(writeFile(appFile("torvane.cha"), kHostHandOff));
+    ASSERT_TRUE(writeFile(appFile("FirmDesc.txt"), "TGBN MAIN\r\nTGBNDESC Main board\r\n"));
+    m_tool.setProcessEnvironment(m_env);
+    m_tool.setWorkingDirectory(m_app.path());
+    m_tool.setStandardOutputFile(appFile("stdout.txt"));
+    m_tool.setStandardErrorFile(appFile("stderr.txt"));
+    m_tool.start(appFile("qarn"), {});
+    ASSERT_TRUE(m_tool.waitForStarted(kWaitMs));
+
+    const QString mainWindow =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", " Download$"}).section('\n', 0, 0);
+    ASSERT_FALSE(mainWindow.isEmpty()) << "the main window did not appear";
+    const QString errorWindow =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", " Error$"}).section('\n', 0, 0);
+    ASSERT_FALSE(errorWindow.isEmpty()) << "the error window did not appear";
+    EXPECT_EQ(xdotool({"getwindowname", mainWindow}),
+              QStringLiteral("Velmora QARN (Ver.3.31E) Download"));
+    const QString seen = QString::fromUtf8(readFile(appFile("windows.txt")));
+    EXPECT_TRUE(seen.contains("  lblErrorCode: E160\n")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("File name: " + appFile("torvane.conf") + "\n"))
+        << seen.toStdString();
+    EXPECT_TRUE(seen.contains("window: Velmora QARN (Ver.3.31E) Download\n")) << seen.toStdString();
+
+    xdotool({"windowfocus", "--sync", errorWindow});
+    xdotool({"key", "--clearmodifiers", "space"});
+    ASSERT_TRUE(m_tool.waitForFinished(kWaitMs)) << "the tool did not end";
+    EXPECT_EQ(m_tool.exitCode(), 0);
+    ASSERT_TRUE(waitForFile(
+        m_app.path(), "torvane-host.log",
+        [](const QByteArray &log) { return log.contains("== end\n"); }, kWaitMs));
+    EXPECT_EQ(readFile(appFile("torvane.cha")), QByteArray::fromHex("535542204552524f520d0a"));
+}
+
 // Without torvane.exe the tool still writes its result, says so in a message box and ends.
 TEST_F(EndToEnd, WithoutTheHostTheResultIsWrittenMessage190ShownAndTheToolEnds) {
     ASSERT_TRUE(QFile::remove(appFile("torvane.exe")));
