@@ -194,8 +194,13 @@ void PrintTo(const VariantCase &c, std::ostream *os) {
 
 TEST_P(FlashVariant, WritesTheImageAndPrintsTheFlashChecksumLast) {
     writeFiles(GetParam().cput);
+    app.write("torvane.cha", "MODEL X\r\n");
     startSim({"--variant", GetParam().variant});
     const FlashResult result = flash();
+    // The host's hand-off file is not qarnctl's business.
+    EXPECT_EQ(app.read("torvane.cha"), "MODEL X\r\n");
+    EXPECT_FALSE(app.exists("torvane.cha.bak"));
+    EXPECT_FALSE(app.exists("torvane.cha.buk"));
     EXPECT_EQ(result.exitCode, 0) << qPrintable(result.out + result.err);
     ASSERT_FALSE(result.outLines().isEmpty());
     EXPECT_EQ(result.outLines().last(), "checksum=" + sumText(expectedFlash()));
