@@ -158,8 +158,7 @@ TEST_F(FirmTreeTest, FirstDescriptionByNameIsReadIgnoringLetterCase) {
     EXPECT_EQ(QFileInfo(gIrdFile).fileName(), QStringLiteral("A.BIN"));
 }
 
-TEST_F(FirmTreeTest, StoreFoldersAreFoundWhateverTheirLetterCase)
-{
+TEST_F(FirmTreeTest, StoreFoldersAreFoundWhateverTheirLetterCase) {
     writeFirmware("USENv0100", 5, "Firm.Ift");
     QDir store(app.filePath("torvane"));
     ASSERT_TRUE(store.rename("FieldKit", "FIELDKIT"));
