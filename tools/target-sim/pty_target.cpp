@@ -35,6 +35,9 @@ constexpr SpeedEntry kSpeeds[] = {
 
 // After the last answer of a --once run, the host gets this long to read it.
 constexpr auto kDrainLimit = std::chrono::seconds(3);
+// Bytes written to the master reach the slave's queue a moment later; until then the queue
+// looks read. Ending before that hangs the line up with the last answer still unread.
+constexpr auto kLastByteSettle = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -238,7 +241,8 @@ int PtyTarget::run(int stopFd) {
             saveFlash();
         }
         if (m_options.once && m_finishSeen && m_out.empty() &&
-            (hostHasReadEverything() || Clock::now() - m_finishedAt > kDrainLimit))
+            ((hostHasReadEverything() && Clock::now() - m_lastOutDue > kLastByteSettle) ||
+             Clock::now() - m_finishedAt > kDrainLimit))
             break;
     }
     saveFlash();
