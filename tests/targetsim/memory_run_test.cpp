@@ -150,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
         MemoryFault{"ExtraByteAfterAdjust", 0,
                     [](SimConfig &c) { c.faults.extraByteAt = Step::Adjust; }, 304, 1},
         MemoryFault{"WrongAckAnswer", 2, [](SimConfig &c) { c.faults.ackAnswer = 0x11; }, 312, 1},
+        MemoryFault{"WrongEraseByteAfter55", 1, [](SimConfig &c) { c.faults.ackAnswer = 0x11; },
+                    343, 2},
         MemoryFault{"SilentAtAdjustEnd", 0,
                     [](SimConfig &c) { c.faults.silentAt = Step::AdjustEnd; }, 310, 1},
         MemoryFault{"CorruptEcho", 0, [](SimConfig &c) { c.faults.corruptEcho = 2; }, 314, 1},

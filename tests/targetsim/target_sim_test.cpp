@@ -318,6 +318,18 @@ TEST(TargetSimFaults, EraseFailureInTheBootProgramAnswersFF) {
     }
 }
 
+TEST(TargetSimFaults, WrongAnswerTo55InVariantOneReplacesTheEraseByte) {
+    SimConfig config = smallConfig(1);
+    config.faults.ackAnswer = 0x11;
+    config.eraseTime = milliseconds(70);
+    TargetSim sim(config);
+    feed(sim, hex("00"));
+    const Answer answer = feed(sim, hex("55"));
+    EXPECT_EQ(answer.bytes, hex("11"));
+    EXPECT_EQ(answer.delays, QList<milliseconds>{milliseconds(70)});
+    EXPECT_TRUE(sim.finished());
+}
+
 TEST(TargetSimFaults, SilentAtAdjustEndInVariantOneLeavesFiftyFiveUnanswered) {
     SimConfig config = smallConfig(1);
     config.faults.silentAt = Step::BootErase;

@@ -147,6 +147,13 @@ QList<Action> TargetSim::adjustEnd(uint8_t byte) {
     if (m_config.variant == 1) {
         if (stopsAt(Step::AdjustEnd, actions) || stopsAt(Step::BootErase, actions))
             return actions;
+        if (const auto wrong = m_config.faults.ackAnswer) {
+            // The erase runs, but its completion byte comes out wrong.
+            eraseFlash();
+            m_finished = true;
+            return reply(Step::AdjustEnd, QByteArray(1, static_cast<char>(*wrong)),
+                         m_config.eraseTime);
+        }
         return bootErase(m_config.eraseTime);
     }
     if (stopsAt(Step::AdjustEnd, actions))
