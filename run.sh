@@ -3,6 +3,7 @@
 #   ./run.sh demo             build, then run the tool on the built-in simulated target
 #   ./run.sh test [--sanitize] build, then run every test through CTest
 #   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
+#   ./run.sh bench            download speed against the paced simulated target
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -56,6 +57,11 @@ screenshots)
     install_missing
     build build
     exec "$ROOT/tools/screenshots.sh" "$ROOT/build" "$ROOT/docs/screenshots"
+    ;;
+bench)
+    install_missing
+    build build
+    exec "$ROOT/tools/bench.sh" "$ROOT/build"
     ;;
 *)
     echo "usage: ./run.sh demo | test [--sanitize] | screenshots" >&2

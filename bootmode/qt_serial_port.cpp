@@ -122,18 +122,18 @@ bool QtSerialPort::isOpen() const {
 }
 
 int QtSerialPort::inBufferCount() {
-    if (!m_port.isOpen() || m_failed)
+    if (!m_port.isOpen())
         return 0;
     // Look at the device itself: the bit-rate adjustment counts after a sleep in which no
     // event was served.
     if (m_port.bytesAvailable() == 0)
         m_port.waitForReadyRead(0);
-    return m_failed ? 0 : int(m_port.bytesAvailable());
+    return int(m_port.bytesAvailable());
 }
 
 int QtSerialPort::readByte() {
     char byte = 0;
-    if (!m_port.isOpen() || m_failed || !m_port.getChar(&byte))
+    if (!m_port.isOpen() || !m_port.getChar(&byte))
         return -1;
     return static_cast<uint8_t>(byte);
 }

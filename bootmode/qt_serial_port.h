@@ -22,7 +22,9 @@ public:
     int write(const QByteArray &bytes) override;
     int outBufferCount() override;
     void discardOutput() override;
-    bool hasFailed() const override { return m_failed; }
+    // Bytes that arrived before the device went away are still delivered; the port counts as
+    // failed once they have been read.
+    bool hasFailed() const override { return m_failed && m_port.bytesAvailable() == 0; }
     void waitForActivity(std::chrono::milliseconds limit) override;
 
     // The device path that port number `port` stands for, or "" when there is none.

@@ -119,7 +119,7 @@ void SerialTrace::onReceive(const QByteArray &bytes) {
             m_echo.step = m_held->step;
         }
         if (m_echo.shown.size() < kShownPairs)
-            m_echo.shown.append({m_held->byte, back});
+            m_echo.shown.append({m_held->byte, back, m_held->time, time});
         m_echo.sentSum += m_held->byte;
         m_echo.echoSum += back;
         if (back != m_held->byte) {
@@ -139,9 +139,11 @@ void SerialTrace::onReceive(const QByteArray &bytes) {
         m_pairIsLast = true;
         return;
     }
-    // A command byte and the first byte of its longer reply are no echoed pair.
-    if (m_pairIsLast)
+    // A command byte and the first byte of its longer reply are no echoed pair. (A reply in
+    // another step, such as the erase byte after the kernel, leaves the echoes as they are.)
+    if (m_pairIsLast && m_echo.step == gFuncName)
         dissolveLastPair();
+    m_pairIsLast = false;
     commitHeld();
     flushEcho();
     append('<', bytes, time, gFuncName);
@@ -251,9 +253,9 @@ void SerialTrace::flushEcho() {
     const EchoRun run = m_echo;
     m_echo = EchoRun();
     if (run.pairs <= kShownPairs) {
-        for (const auto &[sent, back] : run.shown) {
-            writeRow(run.time, "->", run.step, hex2(sent));
-            writeRow(run.time, "<-", run.step, hex2(back));
+        for (const ShownPair &pair : run.shown) {
+            writeRow(pair.sendTime, "->", run.step, hex2(pair.sent));
+            writeRow(pair.backTime, "<-", run.step, hex2(pair.back));
         }
         return;
     }

@@ -66,6 +66,12 @@ private:
         double time;
         QString step;
     };
+    struct ShownPair {
+        uint8_t sent;
+        uint8_t back;
+        double sendTime;
+        double backTime;
+    };
     struct EchoRun {
         qint64 pairs = 0;
         double time = 0;
@@ -76,7 +82,7 @@ private:
         qint64 firstMismatch = -1;
         uint8_t mismatchSent = 0;
         uint8_t mismatchEcho = 0;
-        QList<std::pair<uint8_t, uint8_t>> shown; // the first pairs, byte sent and byte back
+        QList<ShownPair> shown; // the first pairs
         uint8_t lastSent = 0;
         uint8_t lastBack = 0;
         double lastSendTime = 0;

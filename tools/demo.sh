@@ -1,61 +1,136 @@
 #!/usr/bin/env bash
-# Interim demo: builds a sample application folder under <builddir>/demo-app (the tool, the
-# stand-in host and the host's hand-off files, a firmware store with one simulated firmware),
-# starts the tool through the stand-in host, waits for its main window, takes a screenshot and
-# ends the tool. Without a display it runs itself under xvfb-run.
+# The demo: the tool and its host in a sample application folder, downloading firmware into the
+# simulated target over a pseudo-terminal.
 #
-#   tools/demo.sh <builddir>            Japanese
-#   QARN_DEMO_LANGUAGE=1 tools/demo.sh <builddir>   English
+#   tools/demo.sh BUILDDIR
+#
+# Builds BUILDDIR/demo/ (qarn-make-demo-app), links the simulated target's pseudo-terminal as
+# BUILDDIR/demo/COM1 and then:
+#   - with a usable display: starts the stand-in host, which starts the tool's window; a
+#     simulated target stays ready for one download after another until the tool ends;
+#   - without one: downloads the version of each sequence variant with 'qarnctl flash',
+#     showing the progress and the target's flash checksum, and writes a serial trace of each.
+# Ends with 0 only when every download succeeded (headless) or the tool returned to the host
+# (window). Every process it starts is stopped on the way out.
 set -euo pipefail
 
-build=$(cd "${1:?usage: tools/demo.sh <builddir>}" && pwd)
-language=${QARN_DEMO_LANGUAGE:-0}
+BUILD=$(cd "${1:?usage: tools/demo.sh BUILDDIR}" && pwd)
+BIN=$BUILD/bin
+DEMO=$BUILD/demo
+RATE=${QARN_DEMO_RATE:-115200}
+READY_SECONDS=10
 
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
-fi
+SIM_PID=""
+SIM_LOG=$DEMO/target-sim.log
 
-app="$build/demo-app"
-rm -rf "$app"
-mkdir -p "$app"
-cp "$build/bin/qarn" "$build/bin/torvane.exe" "$app/"
+stop_sim() {
+    if [ -n "$SIM_PID" ]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    fi
+}
+trap stop_sim EXIT
+trap 'exit 130' INT TERM
 
-# Text files of the tool end their lines with CR LF.
-crlf() { printf '%s\r\n' "$@"; }
+# Starts one simulated target for one download and waits until it listens.
+start_sim() { # start_sim VARIANT
+    stop_sim
+    : >"$SIM_LOG"
+    "$BIN/qarn-target-sim" --link "$DEMO/COM1" --variant "$1" --boot-rate "$RATE" \
+        --data-rate "$RATE" --pace --once >"$SIM_LOG" 2>&1 &
+    SIM_PID=$!
+    local tries=$((READY_SECONDS * 20))
+    while ! grep -q '^ready ' "$SIM_LOG"; do
+        if ! kill -0 "$SIM_PID" 2>/dev/null || ((--tries == 0)); then
+            echo "demo: the simulated target did not start:" >&2
+            cat "$SIM_LOG" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+}
 
-crlf "LANGUAGE $language" "PORT 1" "PROTOTYPE 1" >"$app/QARN.ini"
-crlf "DRIVE C:" "cntry JP" "cntry Japan" "cntry US" "cntry USA" \
-    "lang JA" "lang Japanese" "lang EN" "lang English" >"$app/torvane.ini"
-crlf "MAIN SET" "Fdir $app/fieldkit/" "SelectedModel QX10" "SelectedPCB MAINPCB" >"$app/torvane.cha"
-crlf "# boards with firmware" "TGBN MAINPCB" "TGBNDESC Main control board" \
-    "TGBN SUBPCB" "TGBNDESC Sub board" >"$app/FirmDesc.txt"
-crlf "machine=QX10" "board=MAINPCB" "version=JPJAv0101" "version=USENv0102" \
-    "board=SUBPCB" "version=JPJAv0100" "end" >"$app/torvane.conf"
+display_usable() {
+    [ -n "${DISPLAY:-}" ] || return 1
+    if command -v xdpyinfo >/dev/null; then
+        xdpyinfo >/dev/null 2>&1
+    else
+        xset q >/dev/null 2>&1
+    fi
+}
 
-# One firmware per version: a description beside its kernel and program files.
-for version in JPJAv0101 USENv0102; do
-    store="$app/fieldkit/QX10/MAINPCB/$version"
-    mkdir -p "$store"
-    crlf "CPUT 0" "DF KERNEL.BIN" "PFN PROGRAM.BIN" "UCS 0000" \
-        "FSA 00000000" "FEA 0000FFFF" "FCS 0000" >"$store/QX10.ift"
-    head -c 256 /dev/zero >"$store/KERNEL.BIN"
-    head -c 4096 /dev/zero >"$store/PROGRAM.BIN"
+for exe in qarn qarnctl torvane.exe qarn-target-sim qarn-make-demo-app; do
+    [ -x "$BIN/$exe" ] || { echo "demo: $BIN/$exe is missing; build first" >&2; exit 1; }
 done
 
-"$app/torvane.exe" start
+rm -rf "$DEMO"
+"$BIN/qarn-make-demo-app" --out "$DEMO" --bin "$BIN" --rate "$RATE"
+echo "Sample application folder: $DEMO"
+echo "  firmware store $DEMO/fieldkit/QX100/MAIN/ (one version per download sequence variant)"
 
-window=$(timeout 30 xdotool search --sync --onlyvisible --name ' Download$' | head -n 1) || true
-if [ -z "$window" ]; then
-    echo "demo: the main window did not appear" >&2
-    exit 1
-fi
-sleep 1 # let the window paint before the picture is taken
-shot="$build/demo-screenshot.png"
-import -window root "$shot"
-echo "Screenshot: $shot"
-echo "Application folder: $app"
+headless() {
+    local failures=0 done_variants=" " version variant ift fcs output checksum
+    while IFS=$'\t' read -r version variant ift fcs; do
+        # Variants 2 and 3 run the same sequence: three downloads cover all three.
+        local sequence=$variant
+        [ "$sequence" = 3 ] && sequence=2
+        case "$done_variants" in *" $sequence "*) continue ;; esac
+        done_variants+="$sequence "
 
-pid=$(xdotool getwindowpid "$window" 2>/dev/null || true)
-if [ -n "$pid" ]; then
-    kill "$pid" 2>/dev/null || true
+        echo
+        echo "== $version: sequence variant $variant at $RATE bit/s, expected checksum $fcs"
+        start_sim "$variant"
+        if output=$("$DEMO/qarnctl" flash --trace "$DEMO/trace-$version.log" "$ift"); then
+            checksum=${output##*checksum=}
+            if [ "$checksum" = "$fcs" ]; then
+                echo "   checksum $checksum: the target confirms the flash contents"
+            else
+                echo "   checksum $checksum differs from $fcs" >&2
+                failures=$((failures + 1))
+            fi
+        else
+            echo "$output" >&2
+            echo "   download failed; serial trace: $DEMO/trace-$version.log" >&2
+            failures=$((failures + 1))
+        fi
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    done <"$DEMO/demo-versions.txt"
+
+    echo
+    echo "Serial traces: $DEMO/trace-*.log"
+    echo "No display here. To see the window, run ./run.sh screenshots (pictures in"
+    echo "docs/screenshots/), or run ./run.sh demo on a desktop."
+    if ((failures > 0)); then
+        echo "demo: $failures download(s) failed" >&2
+        return 1
+    fi
+    echo "All three downloads succeeded."
+}
+
+with_window() {
+    echo "TRACE 1" >>"$DEMO/QARN.ini"
+    echo
+    echo "Starting the host, which starts the tool. In the window: dismiss the connection"
+    echo "instructions, click a version of QX100/MAIN, then Start. A new simulated target is"
+    echo "ready after every download; its boot program answers every sequence variant. Leave"
+    echo "with 'Return to Main Menu'. Each run's serial trace: $DEMO/qarn-trace.log"
+    "$DEMO/torvane.exe" start
+    # The tool ends by starting the host with goToMain, which writes torvane-host.log.
+    while [ ! -s "$DEMO/torvane-host.log" ]; do
+        if [ -z "$SIM_PID" ] || ! kill -0 "$SIM_PID" 2>/dev/null; then
+            SIM_PID=""
+            start_sim 0
+        fi
+        sleep 0.2
+    done
+    stop_sim
+    echo "The tool returned to the host; torvane.cha now holds: $(tr -d '\r' <"$DEMO/torvane.cha")"
+}
+
+if display_usable; then
+    with_window
+else
+    headless
 fi

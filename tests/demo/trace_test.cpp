@@ -144,6 +144,22 @@ TEST_F(TraceTest, AnEchoedTransferBecomesOneLineWithBothSums) {
     EXPECT_FALSE(got[0].contains("differ"));
 }
 
+TEST_F(TraceTest, TheBootProgramsAnswerAfterTheKernelLeavesTheEchoesWhole) {
+    openTrace();
+    gFuncName = "DownloadIrd";
+    for (int i = 0; i < 8; ++i) {
+        trace.onSend(bytes("d6"));
+        trace.onReceive(bytes("d6"));
+    }
+    gFuncName = "WaitErase";
+    trace.onReceive(bytes("aa"));
+    const QStringList got = closeAndRead();
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_TRUE(got[0].startsWith("<> DownloadIrd 8 bytes, sum 06B0, echo sum 06B0"))
+        << got[0].toStdString();
+    EXPECT_EQ(got[1], "<- WaitErase AA");
+}
+
 TEST_F(TraceTest, AWrongEchoIsNamedWithItsPositionAndBothBytes) {
     openTrace();
     gFuncName = "DownloadIrd";

@@ -8,6 +8,7 @@
 #include "ift_file.h"
 #include "qt_serial_port.h"
 #include "shared_state.h"
+#include "trace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,7 +25,7 @@
 namespace {
 
 const char kFlashUsage[] =
-    "usage: qarnctl flash [--app-dir DIR] [--port N] FILE.ift\n"
+    "usage: qarnctl flash [--app-dir DIR] [--port N] [--trace FILE] FILE.ift\n"
     "\n"
     "Downloads the firmware that FILE.ift describes into the target, as the Start button does:\n"
     "reads QARN.ini from the application folder and the description, opens port N (the file\n"
@@ -35,6 +36,8 @@ const char kFlashUsage[] =
     "Options:\n"
     "  --app-dir DIR   application folder holding QARN.ini (default: the folder of qarnctl)\n"
     "  --port N        port number, instead of PORT in QARN.ini\n"
+    "  --trace FILE    write a serial trace of the run to FILE (replaced): every exchange with\n"
+    "                  its time, direction, bytes and step, and the outcome\n"
     "  --help          this text\n"
     "\n"
     "Standard error shows each phase by its name in the chosen language and a progress bar for\n"
@@ -230,6 +233,7 @@ int runFlash(const QStringList &args) {
     QString appDir;
     QString port;
     QString iftPath;
+    QString tracePath;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -238,6 +242,8 @@ int runFlash(const QStringList &args) {
         }
         if ((arg == "--app-dir" || arg == "--port") && i + 1 < args.size()) {
             (arg == "--app-dir" ? appDir : port) = args[++i];
+        } else if (arg == "--trace" && i + 1 < args.size()) {
+            tracePath = args[++i];
         } else if (arg.startsWith("-") || !iftPath.isEmpty()) {
             std::fprintf(stderr, "qarnctl flash: unexpected argument '%s'\n\n%s", qPrintable(arg),
                          kFlashUsage);
@@ -251,11 +257,25 @@ int runFlash(const QStringList &args) {
         return 2;
     }
 
+    // The trace is opened before anything else, so that a path that cannot be written is
+    // refused before the target is touched.
+    SerialTrace trace;
+    if (!tracePath.isEmpty()) {
+        if (const int code = trace.open(tracePath); code != 0) {
+            std::fprintf(stderr, "qarnctl flash: cannot write the trace %s (code %d)\n",
+                         qPrintable(tracePath), code);
+            return 2;
+        }
+    }
+    ScopedLinkObserver watching(trace.isOpen() ? &trace : nullptr);
+
     StopOnSignal stop;
     gAppDir =
         QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
-    if (!ReadIftFile(QFileInfo(iftPath).absoluteFilePath()))
+    if (!ReadIftFile(QFileInfo(iftPath).absoluteFilePath())) {
+        trace.noteOutcome(false, QStringLiteral("0000"));
         return reportFailure();
+    }
     if (!port.isEmpty())
         gPort = port;
 
@@ -286,6 +306,8 @@ int runFlash(const QStringList &args) {
     progress.poll();
     progress.finish();
     gComm = nullptr;
+    trace.noteOutcome(ok, checksum);
+    trace.close();
 
     if (ok) {
         printOut(QString("checksum=%1\n").arg(checksum));
