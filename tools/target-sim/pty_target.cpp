@@ -125,6 +125,11 @@ void PtyTarget::processDueInput() {
     while (!m_in.empty() && !m_dropped && m_in.front().due <= Clock::now()) {
         const InByte in = m_in.front();
         m_in.pop_front();
+        if (m_options.serve && m_target.finished()) {
+            // The next device on the line: the host starts over with a reset chip.
+            m_target = TargetSim(m_options.config);
+            m_finishSeen = false;
+        }
         perform(m_target.receive(in.byte, in.bitRate));
     }
 }

@@ -97,6 +97,8 @@ QString usageText() {
         "  --save-flash FILE    write the flash image here after the flash sum and at exit\n"
         "  --once               end after one download: the flash sum answered, or a fault\n"
         "                       that ended it (a target that went silent runs on)\n"
+        "  --serve              a fresh target for every download: once a download has\n"
+        "                       ended, the next byte meets a reset chip\n"
         "Faults (STEP: adjust, adjust-end, kernel, boot-erase, kernel-ack, kernel-sum, data,\n"
         "write, flash-sum, blank, erase):\n"
         "  --no-adjust-answer   never answer the 00 pattern\n"
@@ -142,6 +144,8 @@ std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &erro
             ok = value(options.saveFlash);
         } else if (option == "--once") {
             options.once = true;
+        } else if (option == "--serve") {
+            options.serve = true;
         } else if (option == "--pace") {
             options.pace = true;
         } else if (option == "--variant") {
