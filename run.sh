@@ -63,6 +63,15 @@ bench)
     build build
     exec "$ROOT/tools/bench.sh" "$ROOT/build"
     ;;
+fuzz)
+    exec "$ROOT/tests/fuzz/run_fuzzers.sh" "$ROOT" "$ROOT/build-fuzz" "${1:-60}"
+    ;;
+soak)
+    install_missing
+    cmake -S "$ROOT" -B "$ROOT/build-e" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$ROOT/build-e" --target qarnctl qarn-target-sim
+    exec "$ROOT/tools/soak/soak.sh" "$ROOT/build-e/bin" "${1:-200}"
+    ;;
 *)
     echo "usage: ./run.sh demo | test [--sanitize] | screenshots" >&2
     exit 2

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer executables with clang (ASan + UBSan) in their own build folder and runs
+# each for the given number of seconds, then prints executions, coverage and findings per target.
+#   tests/fuzz/run_fuzzers.sh ROOT BUILD_DIR SECONDS
+set -euo pipefail
+ROOT=$1
+BUILD=$2
+SECONDS_EACH=${3:-60}
+TARGETS=(settings host_ini host_cha firm_desc host_conf ift_plain ift_protected protocol)
+
+command -v clang++ >/dev/null || { echo "fuzz: clang++ is needed" >&2; exit 2; }
+FLAGS="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined"
+FLAGS+=" -fno-sanitize-recover=undefined"
+CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DQARN_FUZZ=ON -DCMAKE_CXX_FLAGS="$FLAGS" >/dev/null
+cmake --build "$BUILD" --target qarn_fuzzers
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+
+failed=0
+results=()
+for t in "${TARGETS[@]}"; do
+    work="$BUILD/fuzz-corpus/$t"
+    findings="$BUILD/fuzz-findings/$t"
+    log="$BUILD/fuzz-logs/$t.log"
+    mkdir -p "$work" "$findings" "$(dirname "$log")"
+    echo "== $t: ${SECONDS_EACH}s" >&2
+    status=0
+    "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -timeout=10 -max_len=8192 \
+        -print_final_stats=1 -artifact_prefix="$findings/" \
+        "$work" "$ROOT/tests/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    nfound=$(find "$findings" -type f | wc -l)
+    if [ "$status" -ne 0 ] || [ "$nfound" -ne 0 ]; then
+        failed=1
+        grep -m3 -E 'ERROR|invariant broken|runtime error' "$log" >&2 || true
+    fi
+    results+=("$(printf '%-14s %12s %8s %8s %9s %6s' "$t" "${execs:-?}" "${cov:-?}" \
+        "${ft:-?}" "$nfound" "$status")")
+done
+
+printf '\n%-14s %12s %8s %8s %9s %6s\n' target executions cov features findings exit
+printf '%s\n' "${results[@]}"
+echo "logs: $BUILD/fuzz-logs, findings: $BUILD/fuzz-findings"
+exit $failed
