@@ -2,11 +2,13 @@
 #include "shared_state.h"
 #include "temp_app_dir.h"
 
-#include <QDeadlineTimer>
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -274,12 +276,22 @@ TEST(HostReturnUi, DefaultStartRunsTheProgramDetachedInTheGivenFolder) {
         void closeAllWindows() override {}
         void endProcess() override {}
     } ui;
+    // The detached program is no child to wait for; the folder is watched for its one file,
+    // which appears atomically.
+    static int argc = 1;
+    static char name[] = "startup_flow_tests";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    QFileSystemWatcher watcher({dir.path()});
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+        if (dir.exists("started.txt"))
+            loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     ASSERT_TRUE(ui.startHost(script, {"goToMain"}, dir.path()));
-
-    // The detached program cannot be waited on; its one file appears atomically.
-    QDeadlineTimer deadline(10000);
-    while (!dir.exists("started.txt") && !deadline.hasExpired())
-        QThread::msleep(10);
+    if (!dir.exists("started.txt"))
+        loop.exec();
     EXPECT_EQ(QString::fromUtf8(dir.read("started.txt")),
               "goToMain|" + QDir(dir.path()).canonicalPath());
     EXPECT_FALSE(ui.startHost(dir.filePath("no-such-program"), {}, dir.path()));
