@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <charconv>
 
 namespace {
 // The description open between OpenIftFile and CloseIftFile. It is unpacked in memory: no
@@ -105,7 +104,7 @@ QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
         {"UT",
          [](const QString &v) {
              if (const auto f = ToSingle(v))
-                 gWaitTime = SecondsText(*f);
+                 gWaitTime = SingleText(*f);
          }},
         {"UCS", [](const QString &v) { gIrdCheckSum = v; }},
         {"PFN", [fileIn](const QString &v) { gPrgFile = fileIn(v); }},
@@ -200,14 +199,6 @@ int16_t OpenIftFile(const QString &path) {
     }
     gIftFileNo = 1;
     return 0;
-}
-
-QString SecondsText(float seconds) {
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed);
-    if (end.ec != std::errc())
-        return QString::number(double(seconds));
-    return QString::fromLatin1(text, end.ptr - text);
 }
 
 const QByteArray &IftFilePlainText() {

@@ -23,10 +23,6 @@ const QByteArray &IftFilePlainText();
 // Whether the description opened last was in the protected form.
 bool IftFileWasProtected();
 
-// Shortest decimal text of a number of seconds that reads back as the same single-precision
-// value, never in exponent form ("90", "2.5", "0.1").
-QString SecondsText(float seconds);
-
 // Lets go of the open description and removes a "TmpFile" plain copy that an older version
 // of the tool may have left in the application folder.
 void CloseIftFile();

@@ -1,5 +1,6 @@
 #include "number_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -122,10 +123,10 @@ std::optional<uint32_t> HexDigits(const QString &text, int maxDigits)
 
 QString SingleText(float value)
 {
-    for (int precision = 1; precision < std::numeric_limits<float>::max_digits10; ++precision) {
-        const QString text = QString::number(double(value), 'g', precision);
-        if (text.toFloat() == value)
-            return text.toUpper();
-    }
-    return QString::number(double(value), 'g', std::numeric_limits<float>::max_digits10).toUpper();
+    // Shortest fixed-point text that reads back as the same single: "90", "0.5", "0.00001".
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    if (end.ec != std::errc())
+        return QString::number(double(value));
+    return QString::fromLatin1(text, end.ptr - text);
 }

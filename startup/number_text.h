@@ -15,5 +15,5 @@ std::optional<float> ToSingle(const QString &text);
 // Hexadecimal digits only (no prefix), at most maxDigits of them, as an unsigned value.
 std::optional<uint32_t> HexDigits(const QString &text, int maxDigits);
 
-// Shortest decimal text of a single-precision value ("15", "0.5", "2.25").
+// Shortest decimal text of a single-precision value, never with an exponent ("15", "0.5").
 QString SingleText(float value);

@@ -52,7 +52,8 @@ int OpenFailureCode(const QString &path)
             return RunError::PathNotFound;
         return RunError::FileNotFound;
     }
-    if (info.isDir())
+    // Folders, pipes and devices are no text files; opening a pipe would wait for a writer.
+    if (!info.isFile())
         return RunError::PathFileAccess;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

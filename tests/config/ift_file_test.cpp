@@ -439,13 +439,3 @@ TEST_F(IftFileTest, StaleTemporaryCopyIsRemovedAndNoneIsWritten) {
 }
 
 } // namespace
-
-namespace {
-TEST(SecondsText, ShortestDecimalWithoutExponent) {
-    const std::pair<float, const char *> cases[] = {
-        {90.0f, "90"}, {100.0f, "100"}, {2.5f, "2.5"},       {0.1f, "0.1"},
-        {0.0f, "0"},   {-1.0f, "-1"},   {65535.0f, "65535"}, {1e-5f, "0.00001"}};
-    for (const auto &[value, text] : cases)
-        EXPECT_EQ(SecondsText(value), text);
-}
-} // namespace

@@ -122,9 +122,34 @@ TEST(NumberText, ConvertsAsTheSettingsFilesExpect)
     EXPECT_EQ(HexDigits("00010000", 8), 0x10000u);
     EXPECT_EQ(HexDigits("0001000G", 8), std::nullopt);
     EXPECT_EQ(HexDigits("123456789", 8), std::nullopt);
-    EXPECT_EQ(SingleText(15.0f), QStringLiteral("15"));
-    EXPECT_EQ(SingleText(0.5f), QStringLiteral("0.5"));
-    EXPECT_EQ(SingleText(0.1f), QStringLiteral("0.1"));
+    const std::pair<float, const char *> seconds[] = {
+        {90.0f, "90"}, {100.0f, "100"}, {2.5f, "2.5"},       {0.1f, "0.1"},
+        {0.0f, "0"},   {-1.0f, "-1"},   {65535.0f, "65535"}, {1e-5f, "0.00001"}};
+    for (const auto &[value, text] : seconds)
+        EXPECT_EQ(SingleText(value), QString::fromLatin1(text));
 }
 
+} // namespace
+
+#include "run_errors.h"
+#include "temp_app_dir.h"
+
+#include <sys/stat.h>
+
+namespace {
+TEST(TextFile, OpenFailuresHaveTheirCodesAndNeverWait)
+{
+    TempAppDir app;
+    app.write("plain.txt", "a\r\n");
+    QDir(app.path()).mkdir("folder");
+    ASSERT_EQ(::mkfifo(app.filePath("pipe").toLocal8Bit().constData(), 0600), 0);
+    QStringList lines;
+    EXPECT_EQ(ReadTextLines(app.filePath("plain.txt"), lines), 0);
+    EXPECT_EQ(lines, QStringList({"a"}));
+    EXPECT_EQ(ReadTextLines(app.filePath("missing.txt"), lines), RunError::FileNotFound);
+    EXPECT_EQ(ReadTextLines(app.filePath("nofolder/x.txt"), lines), RunError::PathNotFound);
+    EXPECT_EQ(ReadTextLines(app.filePath("folder"), lines), RunError::PathFileAccess);
+    EXPECT_EQ(ReadTextLines(app.filePath("pipe"), lines), RunError::PathFileAccess);
+    EXPECT_EQ(ReadTextLines(QString(), lines), RunError::BadFileName);
+}
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "error_messages.h"
 #include "ift_file.h"
+#include "number_text.h"
 #include "shared_state.h"
 
 #include <QCoreApplication>
@@ -45,12 +46,12 @@ QString valueLines() {
         {"gPacketSize", QString::number(gPacketSize)},
         {"gSendBlankBlocks", gSendBlankBlocks ? QStringLiteral("1") : QStringLiteral("0")},
         {"gWaitTime", gWaitTime},
-        {"gAdjustTimeout", SecondsText(gAdjustTimeout)},
-        {"gEraseTimeout", SecondsText(gEraseTimeout)},
-        {"gStatusTimeout", SecondsText(gStatusTimeout)},
-        {"gTransferTimeout", SecondsText(gTransferTimeout)},
-        {"gDataTimeout", SecondsText(gDataTimeout)},
-        {"gWriteTimeout", SecondsText(gWriteTimeout)},
+        {"gAdjustTimeout", SingleText(gAdjustTimeout)},
+        {"gEraseTimeout", SingleText(gEraseTimeout)},
+        {"gStatusTimeout", SingleText(gStatusTimeout)},
+        {"gTransferTimeout", SingleText(gTransferTimeout)},
+        {"gDataTimeout", SingleText(gDataTimeout)},
+        {"gWriteTimeout", SingleText(gWriteTimeout)},
         {"gSetupInfo", gSetupInfo},
         {"protected", IftFileWasProtected() ? QStringLiteral("1") : QStringLiteral("0")},
     };
