@@ -282,3 +282,24 @@ TEST_F(WindowTest, JapaneseCaptionsHaveAFontAndFitTheirButtons) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WindowTest, RealErrorWindowOpensBesideTheMainWindowForAMissingCatalogue) {
+    QFile::remove(app.filePath("torvane.conf"));
+    auto l = links();
+    l.showErrorWindow = frmQARN_UI::DefaultLinks().showErrorWindow;
+    window = std::make_unique<frmQARN_UI>(l);
+    QWidget *errorWindow = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->inherits("frmError") && w->isVisible())
+            errorWindow = w;
+    }
+    ASSERT_NE(errorWindow, nullptr);
+    EXPECT_EQ(u8(errorWindow->windowTitle()), "Velmora QARN (Ver.3.31E) Error");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(errorWindow->isModal());
+    errorWindow->close();
+}
+
+} // namespace
