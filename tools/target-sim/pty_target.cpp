@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -206,7 +207,7 @@ void PtyTarget::saveFlash() const {
     }
 }
 
-int PtyTarget::pollTimeoutMs() const {
+int PtyTarget::pollTimeoutUs() const {
     std::optional<Clock::time_point> next;
     if (!m_in.empty())
         next = m_in.front().due;
@@ -217,19 +218,26 @@ int PtyTarget::pollTimeoutMs() const {
                     : Clock::now() + std::chrono::milliseconds(20);
     if (!next)
         return -1;
+    // Microseconds, not milliseconds: at 115200 bit/s a byte takes 87 us, and rounding each
+    // wait up to a whole millisecond made every echoed kernel byte cost two.
     const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(wait + 1, 0, 60'000));
+        std::chrono::duration_cast<std::chrono::microseconds>(*next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(wait + 1, 0, 60'000'000));
 }
 
 int PtyTarget::run(int stopFd) {
+    // Pacing sleeps are a byte time long (87 us at 115200 bit/s); the default 50 us of timer
+    // slack would add more than half of that to every one.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
     int status = 0;
     for (;;) {
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_master, POLLIN, 0}};
         if (!m_out.empty() && m_out.front().due <= Clock::now())
             fds[1].events |= POLLOUT;
         const nfds_t count = m_dropped ? 1 : 2;
-        if (::poll(fds, count, pollTimeoutMs()) < 0 && errno != EINTR) {
+        const int waitUs = pollTimeoutUs();
+        const timespec timeout{waitUs / 1'000'000, (waitUs % 1'000'000) * 1000L};
+        if (::ppoll(fds, count, waitUs < 0 ? nullptr : &timeout, nullptr) < 0 && errno != EINTR) {
             status = 1;
             break;
         }

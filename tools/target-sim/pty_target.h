@@ -52,7 +52,7 @@ private:
     void removeLink();
     bool hostHasReadEverything() const;
     void saveFlash() const;
-    int pollTimeoutMs() const;
+    int pollTimeoutUs() const; // -1: nothing is due
 
     SimOptions m_options;
     TargetSim m_target;
