@@ -7,7 +7,7 @@
 # (PROTOTYPE 1), starts the tool under Xvfb and drives it with xdotool like a user: the
 # connection instructions, OK, a click on the board (its newest version), Start, and the end of
 # the run. Writes OUTDIR/setup-LANG.png, main-LANG.png, running-LANG.png and done-LANG.png
-# (LANG = ja, en). Every process it starts is stopped on the way out.
+# (LANG = ja, en), and stop-question-LANG.png of Cancel during the run. Every process it starts is stopped on the way out.
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: tools/screenshots.sh BUILDDIR OUTDIR}" && pwd)
@@ -57,7 +57,12 @@ shoot() { # shoot APPDIR LANG
     xdotool mousemove --window "$wid" 428 214 click 1
     sleep 7 # halfway through the simulated run (about 17.4 s)
     import -window "$wid" "$OUT/running-$lang.png"
-    sleep 12
+    # Cancel: the stop question over the running download, then Continue Downloading.
+    xdotool mousemove --window "$wid" 428 272 click 1
+    sleep 0.5
+    import -window "$wid" "$OUT/stop-question-$lang.png"
+    xdotool mousemove --window "$wid" 402 350 click 1
+    sleep 11
     import -window "$wid" "$OUT/done-$lang.png"
 }
 # Inside the X server the script runs again, for one language.
@@ -73,5 +78,5 @@ for lang in ja en; do
     [ "$lang" = en ] && language=1
     printf 'LANGUAGE %s\r\nPORT 1\r\nPROTOTYPE 1\r\n' "$language" >"$app/QARN.ini"
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$OUT" --shoot "$app" "$lang"
-    echo "screenshots: $OUT/{setup,main,running,done}-$lang.png"
+    echo "screenshots: $OUT/{setup,main,running,stop-question,done}-$lang.png"
 done
