@@ -117,11 +117,22 @@ with_window() {
     echo "ready after every download; its boot program answers every sequence variant. Leave"
     echo "with 'Return to Main Menu'. Each run's serial trace: $DEMO/qarn-trace.log"
     "$DEMO/torvane.exe" start
-    # The tool ends by starting the host with goToMain, which writes torvane-host.log.
+    # The tool ends by starting the host with goToMain, which writes torvane-host.log. Until
+    # then a simulated target is kept ready: a new one after every run, whether the target saw
+    # the end of it (it ends by itself) or not (the run's trace got its outcome line: a failed
+    # or stopped download leaves the old target in the middle of its exchanges).
+    local handled=""
     while [ ! -s "$DEMO/torvane-host.log" ]; do
         if [ -z "$SIM_PID" ] || ! kill -0 "$SIM_PID" 2>/dev/null; then
             SIM_PID=""
             start_sim 0
+        elif grep -qs ' outcome ' "$DEMO/qarn-trace.log"; then
+            local stamp
+            stamp=$(head -n 1 "$DEMO/qarn-trace.log")
+            if [ "$stamp" != "$handled" ]; then
+                handled=$stamp
+                start_sim 0
+            fi
         fi
         sleep 0.2
     done
