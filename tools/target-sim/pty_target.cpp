@@ -123,7 +123,10 @@ void PtyTarget::readMaster() {
 }
 
 void PtyTarget::processDueInput() {
-    while (!m_in.empty() && !m_dropped && m_in.front().due <= Clock::now()) {
+    // A byte is taken as soon as it arrives, but its answer starts only once the byte has had
+    // its time on the wire (its due time): the pacing stays exact with one wake-up less per
+    // byte, which an echoed kernel transfer pays thousands of times.
+    while (!m_in.empty() && !m_dropped) {
         const InByte in = m_in.front();
         m_in.pop_front();
         if (m_options.serve && m_target.finished()) {
@@ -131,18 +134,18 @@ void PtyTarget::processDueInput() {
             m_target = TargetSim(m_options.config);
             m_finishSeen = false;
         }
-        perform(m_target.receive(in.byte, in.bitRate));
+        perform(m_target.receive(in.byte, in.bitRate), in.due);
     }
 }
 
-void PtyTarget::perform(const QList<Action> &actions) {
+void PtyTarget::perform(const QList<Action> &actions, Clock::time_point received) {
     for (const Action &action : actions) {
         if (action.kind == Action::Drop) {
             dropLine();
             return;
         }
         const int bitRate = lineBitRate();
-        auto due = std::max(Clock::now() + action.delay, m_lastOutDue);
+        auto due = std::max(std::max(Clock::now(), received) + action.delay, m_lastOutDue);
         for (char byte : action.bytes) {
             due += byteTime(bitRate);
             m_out.push_back(OutByte{byte, due});

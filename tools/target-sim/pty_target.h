@@ -47,7 +47,7 @@ private:
     void readMaster();
     void processDueInput();
     void writeDueOutput();
-    void perform(const QList<Action> &actions);
+    void perform(const QList<Action> &actions, Clock::time_point received);
     void dropLine();
     void removeLink();
     bool hostHasReadEverything() const;
