@@ -1,3 +1,4 @@
+#include "firm_tree.h"
 #include "window_fixture.h"
 
 #include <QDir>
@@ -229,6 +230,40 @@ TEST_F(FirmTreeTest, FailingDescriptionShowsItsErrorInAMessageBoxAndTurnsStartOf
     EXPECT_FALSE(button("cmdStart")->isEnabled());
     EXPECT_BACK(button("cmdStart"), 0x00C0C0C0);
     EXPECT_TRUE(errorWindows.isEmpty());
+}
+
+TEST(FirmTreeHelpers, ToolPrefixEndsAfterTheFirstFieldkitFolder) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"C:\\torvane\\fieldkit\\data", "C:\\torvane\\fieldkit\\"},
+        {"C:\\torvane\\FieldKit\\a\\fieldkit\\", "C:\\torvane\\FieldKit\\"},
+        {"/srv/FIELDKIT/x", "/srv/FIELDKIT/"},
+        {"/srv/fieldkits/fieldkit/", "/srv/fieldkits/fieldkit/"},
+        {"/srv/fieldkit", ""},
+        {"/srv/field kit/", ""},
+        {"", ""},
+    };
+    for (const auto &[fdir, prefix] : cases)
+        EXPECT_EQ(u8(ToolPrefix(QString::fromLatin1(fdir))), prefix) << fdir;
+}
+
+TEST(FirmTreeHelpers, VersionNumberReadsPositionsSixToNine) {
+    const std::pair<const char *, int> cases[] = {
+        {"USENv0102", 102}, {"USENv9999", 9999}, {"0000v0000", 0}, {"USENv01.2", 0},
+        {"USENv+102", 0},   {"USENv010", 0},     {"", 0},          {"USENv0102XYZ", 102},
+    };
+    for (const auto &[text, number] : cases)
+        EXPECT_EQ(VersionNumber(QString::fromLatin1(text)), number) << text;
+}
+
+TEST(FirmTreeHelpers, FirstDescriptionFileIsEmptyForMissingOrEmptyFolders) {
+    TempAppDir app;
+    EXPECT_EQ(FirstDescriptionFile(app.filePath("absent")), QString());
+    EXPECT_EQ(FirstDescriptionFile(QString()), QString());
+    app.write("f/readme.txt", "x");
+    EXPECT_EQ(FirstDescriptionFile(app.filePath("f")), QString());
+    app.write("f/Z.IFT", "x");
+    app.write("f/y.ift", "x");
+    EXPECT_EQ(QFileInfo(FirstDescriptionFile(app.filePath("f"))).fileName(), "y.ift");
 }
 
 } // namespace
