@@ -9,7 +9,7 @@ const char *const kBackProperty = "qarnBackColour";
 const char *const kForeProperty = "qarnForeColour";
 
 QString css(uint32_t bgr) {
-    const QColor c = ColourFromBgr(bgr);
+    const QColor c = ToQColor(bgr);
     return QStringLiteral("rgb(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
 }
 
@@ -33,10 +33,6 @@ void applyStyle(QWidget *widget) {
     }
 }
 } // namespace
-
-QColor ColourFromBgr(uint32_t bgr) {
-    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
-}
 
 void SetBackColour(QWidget *widget, uint32_t bgr) {
     widget->setProperty(kBackProperty, QVariant::fromValue<uint>(bgr));

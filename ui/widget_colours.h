@@ -3,12 +3,11 @@
 // colour values 0x00BBGGRR. The colour is kept on the widget so it can be read back, and shown
 // through a style sheet so that it really paints whatever the widget style.
 
-#include <QColor>
+#include "colours.h"
+
 #include <cstdint>
 
 class QWidget;
-
-QColor ColourFromBgr(uint32_t bgr);
 
 void SetBackColour(QWidget *widget, uint32_t bgr);
 void SetForeColour(QWidget *widget, uint32_t bgr);
