@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -172,5 +173,43 @@ TEST_F(DemoApp, ATraceThatCannotBeWrittenIsRefusedBeforeThePortIsTouched) {
     EXPECT_EQ(qarnctl.exitCode(), 2);
     EXPECT_TRUE(qarnctl.readAllStandardError().contains("cannot write the trace"));
 }
+
+} // namespace
+
+namespace {
+
+struct MakeCase {
+    const char *name;
+    QStringList args; // after --out DIR
+    int status;
+    const char *message;
+};
+
+class MakeDemoAppRefusal : public ::testing::TestWithParam<MakeCase> {};
+
+TEST_P(MakeDemoAppRefusal, NamesTheProblemAndWritesNothing) {
+    const MakeCase &c = GetParam();
+    QTemporaryDir dir;
+    const QString out = dir.filePath(c.args.value(0) == "--blank-out" ? "has blank" : "app");
+    QProcess make;
+    make.start(binPath("qarn-make-demo-app"),
+               QStringList{"--out", out} +
+                   (c.args.value(0) == "--blank-out" ? QStringList{} : c.args));
+    ASSERT_TRUE(make.waitForFinished(kStartMs));
+    EXPECT_EQ(make.exitCode(), c.status);
+    EXPECT_TRUE(make.readAllStandardError().contains(c.message));
+    EXPECT_FALSE(QFile::exists(QDir(out).filePath("torvane.cha")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, MakeDemoAppRefusal,
+    ::testing::Values(
+        MakeCase{"RateNotANumber", {"--rate", "fast"}, 2, "--rate needs a number"},
+        MakeCase{"KernelTooLong", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
+        MakeCase{"ImageBeyondTheFlash", {"--image-size", "262145"}, 2, "--image-size needs"},
+        MakeCase{"UnknownOption", {"--colour"}, 2, "unknown argument '--colour'"},
+        MakeCase{"ValueMissing", {"--ut"}, 2, "--ut needs a value"},
+        MakeCase{"FolderWithABlank", {"--blank-out"}, 1, "must not contain blanks"}),
+    [](const ::testing::TestParamInfo<MakeCase> &info) { return std::string(info.param.name); });
 
 } // namespace
