@@ -180,7 +180,8 @@ namespace {
 
 struct MakeCase {
     const char *name;
-    QStringList args; // after --out DIR
+    const char *folder; // the --out folder, inside a temporary one
+    QStringList args;
     int status;
     const char *message;
 };
@@ -190,11 +191,9 @@ class MakeDemoAppRefusal : public ::testing::TestWithParam<MakeCase> {};
 TEST_P(MakeDemoAppRefusal, NamesTheProblemAndWritesNothing) {
     const MakeCase &c = GetParam();
     QTemporaryDir dir;
-    const QString out = dir.filePath(c.args.value(0) == "--blank-out" ? "has blank" : "app");
+    const QString out = dir.filePath(c.folder);
     QProcess make;
-    make.start(binPath("qarn-make-demo-app"),
-               QStringList{"--out", out} +
-                   (c.args.value(0) == "--blank-out" ? QStringList{} : c.args));
+    make.start(binPath("qarn-make-demo-app"), QStringList{"--out", out} + c.args);
     ASSERT_TRUE(make.waitForFinished(kStartMs));
     EXPECT_EQ(make.exitCode(), c.status);
     EXPECT_TRUE(make.readAllStandardError().contains(c.message));
@@ -204,12 +203,13 @@ TEST_P(MakeDemoAppRefusal, NamesTheProblemAndWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Options, MakeDemoAppRefusal,
     ::testing::Values(
-        MakeCase{"RateNotANumber", {"--rate", "fast"}, 2, "--rate needs a number"},
-        MakeCase{"KernelTooLong", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
-        MakeCase{"ImageBeyondTheFlash", {"--image-size", "262145"}, 2, "--image-size needs"},
-        MakeCase{"UnknownOption", {"--colour"}, 2, "unknown argument '--colour'"},
-        MakeCase{"ValueMissing", {"--ut"}, 2, "--ut needs a value"},
-        MakeCase{"FolderWithABlank", {"--blank-out"}, 1, "must not contain blanks"}),
+        MakeCase{"RateNotANumber", "app", {"--rate", "fast"}, 2, "--rate needs a number"},
+        MakeCase{
+            "KernelTooLong", "app", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
+        MakeCase{"ImageBeyondTheFlash", "app", {"--image-size", "262145"}, 2, "--image-size needs"},
+        MakeCase{"UnknownOption", "app", {"--colour"}, 2, "unknown argument '--colour'"},
+        MakeCase{"ValueMissing", "app", {"--ut"}, 2, "--ut needs a value"},
+        MakeCase{"FolderWithABlank", "has blank", {}, 1, "must not contain blanks"}),
     [](const ::testing::TestParamInfo<MakeCase> &info) { return std::string(info.param.name); });
 
 } // namespace
