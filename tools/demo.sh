@@ -121,8 +121,14 @@ with_window() {
     # then a simulated target is kept ready: a new one after every run, whether the target saw
     # the end of it (it ends by itself) or not (the run's trace got its outcome line: a failed
     # or stopped download leaves the old target in the middle of its exchanges).
-    local handled=""
+    local handled="" checks=0
     while [ ! -s "$DEMO/torvane-host.log" ]; do
+        # A tool that ended some other way (closed by the window system, crashed) never
+        # returns to the host: stop waiting for it.
+        if ((++checks > 25)) && ! pgrep -f -x "$DEMO/qarn" >/dev/null; then
+            echo "demo: the tool ended without returning to the host" >&2
+            return 1
+        fi
         if [ -z "$SIM_PID" ] || ! kill -0 "$SIM_PID" 2>/dev/null; then
             SIM_PID=""
             start_sim 0
