@@ -43,6 +43,8 @@ test)
     if [ "${1:-}" = "--sanitize" ]; then
         dir=build-sanitize
         opts=(-DQARN_SANITIZE=ON)
+        export LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp:print_suppressions=0"
+        export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     fi
     build "$dir" "${opts[@]}"
     cd "$dir"

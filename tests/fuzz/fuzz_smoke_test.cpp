@@ -13,6 +13,11 @@
 
 #include <random>
 
+// Test names and failure messages show the target by its name.
+void PrintTo(const FuzzTarget &target, std::ostream *os) {
+    *os << target.name;
+}
+
 namespace {
 
 constexpr int kMutationsPerTarget = 300;
