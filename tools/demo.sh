@@ -94,8 +94,8 @@ headless() {
             echo "   download failed; serial trace: $DEMO/trace-$version.log" >&2
             failures=$((failures + 1))
         fi
-        wait "$SIM_PID" 2>/dev/null || true
-        SIM_PID=""
+        # After a failed download the target may still wait in the middle of an exchange.
+        stop_sim
     done <"$DEMO/demo-versions.txt"
 
     echo
