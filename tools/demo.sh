@@ -11,13 +11,16 @@
 #   - without one: downloads the version of each sequence variant with 'qarnctl flash',
 #     showing the progress and the target's flash checksum, and writes a serial trace of each.
 # Ends with 0 only when every download succeeded (headless) or the tool returned to the host
-# (window). Every process it starts is stopped on the way out.
+# (window). Every process it starts is stopped on the way out. QARN_DEMO_RATE sets the bit rate
+# (default 115200).
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: tools/demo.sh BUILDDIR}" && pwd)
 BIN=$BUILD/bin
 DEMO=$BUILD/demo
 RATE=${QARN_DEMO_RATE:-115200}
+# Extra options for every simulated target, e.g. a fault: QARN_DEMO_SIM_OPTIONS=--bad-flash-sum
+read -r -a SIM_OPTIONS <<<"${QARN_DEMO_SIM_OPTIONS:-}"
 READY_SECONDS=10
 
 SIM_PID=""
@@ -38,7 +41,7 @@ start_sim() { # start_sim VARIANT
     stop_sim
     : >"$SIM_LOG"
     "$BIN/qarn-target-sim" --link "$DEMO/COM1" --variant "$1" --boot-rate "$RATE" \
-        --data-rate "$RATE" --pace --once >"$SIM_LOG" 2>&1 &
+        --data-rate "$RATE" --pace --once "${SIM_OPTIONS[@]}" >"$SIM_LOG" 2>&1 &
     SIM_PID=$!
     local tries=$((READY_SECONDS * 20))
     while ! grep -q '^ready ' "$SIM_LOG"; do
