@@ -36,6 +36,9 @@ const char kFlashUsage[] =
     "Options:\n"
     "  --app-dir DIR   application folder holding QARN.ini (default: the folder of qarnctl)\n"
     "  --port N        port number, instead of PORT in QARN.ini\n"
+    "  --repeat N      run the download N times in this one process, one device after\n"
+    "                  another; a line \"run I/N: checksum=XXXX\" or \"run I/N: E<number>\" on\n"
+    "                  standard output after each, and the first failure ends the series\n"
     "  --trace FILE    write a serial trace of the run to FILE (replaced): every exchange with\n"
     "                  its time, direction, bytes and step, and the outcome\n"
     "  --help          this text\n"
@@ -234,6 +237,7 @@ int runFlash(const QStringList &args) {
     QString port;
     QString iftPath;
     QString tracePath;
+    int repeat = 1;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -244,6 +248,13 @@ int runFlash(const QStringList &args) {
             (arg == "--app-dir" ? appDir : port) = args[++i];
         } else if (arg == "--trace" && i + 1 < args.size()) {
             tracePath = args[++i];
+        } else if (arg == "--repeat" && i + 1 < args.size()) {
+            bool number = false;
+            repeat = args[++i].toInt(&number);
+            if (!number || repeat < 1) {
+                std::fprintf(stderr, "qarnctl flash: --repeat needs a count of 1 or more\n");
+                return 2;
+            }
         } else if (arg.startsWith("-") || !iftPath.isEmpty()) {
             std::fprintf(stderr, "qarnctl flash: unexpected argument '%s'\n\n%s", qPrintable(arg),
                          kFlashUsage);
@@ -296,12 +307,24 @@ int runFlash(const QStringList &args) {
     });
     refresh.start();
 
-    // A signal that came while the description was read stops the run before it starts.
-    QCoreApplication::processEvents();
     QString checksum;
-    bool ok = false;
-    if (!stop.signalled())
-        ok = simulated ? SimulateDownload(checksum) : RunDownload(checksum);
+    bool ok = true;
+    for (int run = 1; run <= repeat && ok; ++run) {
+        gStopRequested = false;
+        gDownloadState = 0;
+        gByteCount = 0;
+        gByteTotal = 0;
+        // A signal that came while the description was read stops the run before it starts.
+        QCoreApplication::processEvents();
+        ok = !stop.signalled() && (simulated ? SimulateDownload(checksum) : RunDownload(checksum));
+        if (repeat > 1) {
+            progress.poll();
+            printOut(QString("run %1/%2: %3\n")
+                         .arg(run)
+                         .arg(repeat)
+                         .arg(ok ? "checksum=" + checksum : QString("E%1").arg(gErrNo)));
+        }
+    }
     refresh.stop();
     progress.poll();
     progress.finish();
