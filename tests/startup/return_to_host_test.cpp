@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -200,18 +201,43 @@ TEST_F(ReturnToHostTest, HandOffFileThatIsAFolderIsLeftAndTheHostNotStarted) {
     EXPECT_EQ(ui.events.mid(1), QStringList({"close", "end"}));
 }
 
+// The write-back into a folder it may not write. Root writes through any permission, so as root
+// an unprivileged child process makes the attempt and reports through its exit status.
 TEST_F(ReturnToHostTest, ReadOnlyFolderKeepsTheHostFileAndDoesNotStartTheHost) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders; the folder-in-the-way cases cover it";
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    ReturnToHost("Normal", ui);
-    QFile::setPermissions(dir.path(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                          QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QFile::setPermissions(dir.path(), readOnly);
+    // The host program must not be what stops it: anyone may run it.
+    QFile::setPermissions(dir.filePath("torvane.exe"), readOnly);
+    // The message names the file that could not be written; the host is not started.
+    const auto endsWithMessageOnly = [this] {
+        return ui.events.size() == 3 && ui.events.at(0).startsWith("message: ") &&
+               ui.events.at(0).contains(dir.filePath("torvane.cha.buk")) &&
+               ui.events.mid(1) == QStringList({"close", "end"});
+    };
+    if (::geteuid() == 0) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            constexpr uid_t kNobody = 65534;
+            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(2);
+            ReturnToHost("Normal", ui);
+            ::_exit(endsWithMessageOnly() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the user was not told and the tool went on; "
+                                             "2: could not drop privileges";
+    } else {
+        ReturnToHost("Normal", ui);
+        EXPECT_TRUE(endsWithMessageOnly()) << ui.events.join(" / ").toStdString();
+    }
+    QFile::setPermissions(dir.path(), readOnly | QFileDevice::WriteOwner);
     EXPECT_EQ(dir.read("torvane.cha"), kHostHandOff);
     EXPECT_FALSE(dir.exists("torvane.cha.buk"));
-    ASSERT_EQ(ui.events.size(), 3);
-    EXPECT_TRUE(ui.events.at(0).startsWith("message: "));
-    EXPECT_EQ(ui.events.mid(1), QStringList({"close", "end"}));
+    EXPECT_FALSE(dir.exists("torvane.cha.bak"));
 }
 
 struct MissingHostCase {
