@@ -77,6 +77,8 @@ int SerialTrace::open(const QString &path) {
 
 void SerialTrace::onOpen(int port, const QString &settings, int result) {
     flushAll();
+    // An open after an outcome starts the next run (qarnctl flash --repeat): it gets its own.
+    m_outcomeWritten = false;
     writeEvent(QStringLiteral("open COM%1 %2 %3")
                    .arg(port)
                    .arg(settings)

@@ -206,6 +206,21 @@ TEST_F(TraceTest, OutcomeTellsAStopFromAFailureAndIsWrittenOnce) {
     EXPECT_TRUE(got[0].contains("outcome stopped, error number 346")) << got[0].toStdString();
 }
 
+TEST_F(TraceTest, EveryRunInOneTraceGetsItsOwnOutcome) {
+    openTrace();
+    trace.onOpen(1, "9600,N,8,1", 0);
+    trace.onRunEnd(true);
+    gErrNo = 302;
+    gDownloadState = 1;
+    trace.onOpen(1, "9600,N,8,1", 0);
+    trace.onRunEnd(false);
+    trace.noteOutcome(false, "0000"); // the caller's own note after the last run
+    const QStringList got = closeAndRead();
+    ASSERT_EQ(got.size(), 4);
+    EXPECT_EQ(got[1], "-- - outcome ok, checksum 0000");
+    EXPECT_TRUE(got[3].startsWith("-- - outcome failed, error number 302")) << got[3].toStdString();
+}
+
 TEST_F(TraceTest, TimesCountFromTheStartOfTheTrace) {
     openTrace();
     clock.advance(1.25);
