@@ -163,16 +163,6 @@ QString unusableKey(const ReadState &state) {
     return QString();
 }
 
-void resetDescriptionValues() {
-    gSeqType = 0;
-    gIrdFile.clear();
-    gPrgFile.clear();
-    gIrdCheckSum.clear();
-    gFlashStart.clear();
-    gFlashEnd.clear();
-    gFlashCheckSum.clear();
-    gErrKey.clear();
-}
 } // namespace
 
 int16_t OpenIftFile(const QString &path) {
@@ -220,7 +210,8 @@ void CloseIftFile() {
 }
 
 bool ReadIftFile(const QString &path) {
-    resetDescriptionValues();
+    ResetDescriptionValues();
+    gErrKey.clear();
     SetDefaultSettings();
     if (!ReadQARNIni())
         return false;

@@ -62,6 +62,17 @@ int32_t gIrdSize = 0;
 double gDeadline = 0;
 bool gTimeoutActive = false;
 
+void ResetDescriptionValues()
+{
+    gSeqType = 0;
+    gIrdFile.clear();
+    gPrgFile.clear();
+    gIrdCheckSum.clear();
+    gFlashStart.clear();
+    gFlashEnd.clear();
+    gFlashCheckSum.clear();
+}
+
 void ResetSharedState()
 {
     gColorCyan = gColorYellow = gColorGrey = gColorGreen = 0;
@@ -99,13 +110,7 @@ void ResetSharedState()
     gSetupInfo.clear();
     gTrace = false;
 
-    gSeqType = 0;
-    gIrdFile.clear();
-    gPrgFile.clear();
-    gIrdCheckSum.clear();
-    gFlashStart.clear();
-    gFlashEnd.clear();
-    gFlashCheckSum.clear();
+    ResetDescriptionValues();
     gIftFileNo = 0;
 
     gComm = nullptr;

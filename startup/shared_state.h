@@ -84,5 +84,8 @@ constexpr uint32_t kColorBlack = 0x00000000;
 constexpr uint32_t kColorRed = 0x000000FF;
 constexpr uint32_t kColorLightRed = 0x008080FF;
 
+// Empties the values a firmware description gives (variant, files, checksums, addresses).
+void ResetDescriptionValues();
+
 // Puts every shared variable back to its value before start-up (tests use it between cases).
 void ResetSharedState();
