@@ -4,6 +4,8 @@
 #   ./run.sh test [--sanitize] build, then run every test through CTest
 #   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
 #   ./run.sh bench            download speed against the paced simulated target
+#   ./run.sh fuzz [SECONDS]   every fuzz target for SECONDS (60) each, built with clang
+#   ./run.sh soak [N]         N (200) downloads with random faults against the simulated target
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -11,9 +13,9 @@ ROOT=$PWD
 PACKAGES=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-svg-dev
           libgtest-dev libgmock-dev xvfb imagemagick xdotool fonts-noto-cjk x11-utils)
 
-install_missing() {
+install_missing() { # [extra packages...]
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "${PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -66,16 +68,16 @@ bench)
     exec "$ROOT/tools/bench.sh" "$ROOT/build"
     ;;
 fuzz)
+    install_missing clang libclang-rt-14-dev
     exec "$ROOT/tests/fuzz/run_fuzzers.sh" "$ROOT" "$ROOT/build-fuzz" "${1:-60}"
     ;;
 soak)
     install_missing
-    cmake -S "$ROOT" -B "$ROOT/build-e" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$ROOT/build-e" --target qarnctl qarn-target-sim
-    exec "$ROOT/tools/soak/soak.sh" "$ROOT/build-e/bin" "${1:-200}"
+    build build
+    exec "$ROOT/tools/soak/soak.sh" "$ROOT/build/bin" "${1:-200}"
     ;;
 *)
-    echo "usage: ./run.sh demo | test [--sanitize] | screenshots" >&2
+    echo "usage: ./run.sh demo | test [--sanitize] | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
     exit 2
     ;;
 esac

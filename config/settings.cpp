@@ -6,8 +6,7 @@
 #include "text_file.h"
 #include "text_helpers.h"
 
-void SetDefaultSettings()
-{
+void SetDefaultSettings() {
     gBitRate = QStringLiteral("9600");
     gDataBits = QStringLiteral("8");
     gParity = QStringLiteral("N");
@@ -25,8 +24,7 @@ void SetDefaultSettings()
     gSetupInfo = QStringLiteral("1");
 }
 
-QString ParityLetter(const QString &value)
-{
+QString ParityLetter(const QString &value) {
     if (value == u"1")
         return QStringLiteral("O");
     if (value == u"2")
@@ -34,8 +32,7 @@ QString ParityLetter(const QString &value)
     return QStringLiteral("N");
 }
 
-int ApplySettingLines(const QStringList &lines, const QList<SettingKey> &keys)
-{
+int ApplySettingLines(const QStringList &lines, const QList<SettingKey> &keys) {
     for (const QString &raw : lines) {
         if (raw.size() > kMaxLineLength)
             return RunError::Overflow;
@@ -57,32 +54,27 @@ int ApplySettingLines(const QStringList &lines, const QList<SettingKey> &keys)
 }
 
 namespace {
-template <typename T, typename F> void convertInto(T &target, const QString &value, F convert)
-{
+template <typename T, typename F> void convertInto(T &target, const QString &value, F convert) {
     if (const auto v = convert(value))
         target = *v;
 }
 
-void setBitRate(const QString &value)
-{
+void setBitRate(const QString &value) {
     gBitRate = value;
     gBitRate2 = gBitRate;
 }
 
-void setDataLength(const QString &value)
-{
+void setDataLength(const QString &value) {
     if (const auto v = ToInt16(value))
         gDataBits = QString::number(*v);
 }
 
-void setPacketSize(const QString &value)
-{
+void setPacketSize(const QString &value) {
     convertInto(gPacketSize, value, ToInt32);
 }
 } // namespace
 
-QList<SettingKey> CommonSettingKeys()
-{
+QList<SettingKey> CommonSettingKeys() {
     return {
         {"BAUD",
          [](const QString &v) {
@@ -102,8 +94,7 @@ QList<SettingKey> CommonSettingKeys()
     };
 }
 
-static QList<SettingKey> qarnIniKeys()
-{
+static QList<SettingKey> qarnIniKeys() {
     const QList<SettingKey> common = CommonSettingKeys();
     auto commonKey = [&](const char *key) {
         for (const SettingKey &k : common) {
@@ -148,8 +139,7 @@ static QList<SettingKey> qarnIniKeys()
     };
 }
 
-bool ReadQARNIni()
-{
+bool ReadQARNIni() {
     gErrNo = 139;
     gRunErrNo = 0;
     gPrototype = 0;

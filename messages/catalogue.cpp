@@ -7,8 +7,7 @@
 #include <QHash>
 
 namespace {
-const QHash<int, QString> &table()
-{
+const QHash<int, QString> &table() {
     static const QHash<int, QString> entries = [] {
         QHash<int, QString> t;
         QFile file(QStringLiteral(":/qarn/strings.tsv"));
@@ -30,17 +29,14 @@ const QHash<int, QString> &table()
 }
 } // namespace
 
-QString LoadResString(int id)
-{
+QString LoadResString(int id) {
     return table().value(id);
 }
 
-bool HasResString(int id)
-{
+bool HasResString(int id) {
     return table().contains(id);
 }
 
-QString Msg(int j)
-{
+QString Msg(int j) {
     return LoadResString(gLangBase + j);
 }

@@ -5,8 +5,7 @@
 #include <limits>
 
 namespace {
-std::optional<double> radixNumber(QStringView digits, int radix)
-{
+std::optional<double> radixNumber(QStringView digits, int radix) {
     if (digits.isEmpty() || digits.size() > 11)
         return std::nullopt;
     bool ok = false;
@@ -22,8 +21,7 @@ std::optional<double> radixNumber(QStringView digits, int radix)
     return double(int32_t(uint32_t(v)));
 }
 
-template <typename T> std::optional<T> toInteger(const QString &text)
-{
+template <typename T> std::optional<T> toInteger(const QString &text) {
     const auto v = ToNumber(text);
     if (!v)
         return std::nullopt;
@@ -34,8 +32,7 @@ template <typename T> std::optional<T> toInteger(const QString &text)
 }
 } // namespace
 
-std::optional<double> ToNumber(const QString &text)
-{
+std::optional<double> ToNumber(const QString &text) {
     const QString t = text.trimmed();
     if (t.isEmpty())
         return std::nullopt;
@@ -87,33 +84,29 @@ std::optional<double> ToNumber(const QString &text)
     return v;
 }
 
-std::optional<int16_t> ToInt16(const QString &text)
-{
+std::optional<int16_t> ToInt16(const QString &text) {
     return toInteger<int16_t>(text);
 }
 
-std::optional<int32_t> ToInt32(const QString &text)
-{
+std::optional<int32_t> ToInt32(const QString &text) {
     return toInteger<int32_t>(text);
 }
 
-std::optional<float> ToSingle(const QString &text)
-{
+std::optional<float> ToSingle(const QString &text) {
     const auto v = ToNumber(text);
     if (!v || std::fabs(*v) > double(std::numeric_limits<float>::max()))
         return std::nullopt;
     return float(*v);
 }
 
-std::optional<uint32_t> HexDigits(const QString &text, int maxDigits)
-{
+std::optional<uint32_t> HexDigits(const QString &text, int maxDigits) {
     if (text.isEmpty() || text.size() > maxDigits)
         return std::nullopt;
     uint32_t v = 0;
     for (const QChar c : text) {
         const int d = QStringView(&c, 1).toInt(nullptr, 16);
-        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
-                         (c >= u'a' && c <= u'f');
+        const bool hex =
+            (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
         if (!hex)
             return std::nullopt;
         v = v * 16 + uint32_t(d);
@@ -121,8 +114,7 @@ std::optional<uint32_t> HexDigits(const QString &text, int maxDigits)
     return v;
 }
 
-QString SingleText(float value)
-{
+QString SingleText(float value) {
     // Shortest fixed-point text that reads back as the same single: "90", "0.5", "0.00001".
     char text[64];
     const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);

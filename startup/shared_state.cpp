@@ -62,8 +62,7 @@ int32_t gIrdSize = 0;
 double gDeadline = 0;
 bool gTimeoutActive = false;
 
-void ResetDescriptionValues()
-{
+void ResetDescriptionValues() {
     gSeqType = 0;
     gIrdFile.clear();
     gPrgFile.clear();
@@ -73,8 +72,7 @@ void ResetDescriptionValues()
     gFlashCheckSum.clear();
 }
 
-void ResetSharedState()
-{
+void ResetSharedState() {
     gColorCyan = gColorYellow = gColorGrey = gColorGreen = 0;
     gStopRequested = false;
     gCmdConsole.clear();

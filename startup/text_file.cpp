@@ -8,8 +8,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
-QString DecodeText(const QByteArray &bytes)
-{
+QString DecodeText(const QByteArray &bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) {
@@ -23,8 +22,7 @@ QString DecodeText(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
-QStringList SplitLines(const QString &text)
-{
+QStringList SplitLines(const QString &text) {
     QStringList lines;
     qsizetype start = 0;
     const qsizetype n = text.size();
@@ -42,8 +40,7 @@ QStringList SplitLines(const QString &text)
     return lines;
 }
 
-int OpenFailureCode(const QString &path)
-{
+int OpenFailureCode(const QString &path) {
     if (path.isEmpty() || path.contains(QChar(0)))
         return RunError::BadFileName;
     const QFileInfo info(path);
@@ -64,8 +61,7 @@ int OpenFailureCode(const QString &path)
     return 0;
 }
 
-static int readAll(const QString &path, QByteArray &bytes, qint64 cap)
-{
+static int readAll(const QString &path, QByteArray &bytes, qint64 cap) {
     if (const int code = OpenFailureCode(path))
         return code;
     QFile file(path);
@@ -79,8 +75,7 @@ static int readAll(const QString &path, QByteArray &bytes, qint64 cap)
     return 0;
 }
 
-int ReadTextLines(const QString &path, QStringList &lines)
-{
+int ReadTextLines(const QString &path, QStringList &lines) {
     QByteArray bytes;
     if (const int code = readAll(path, bytes, kMaxTextFileSize))
         return code;
@@ -88,23 +83,19 @@ int ReadTextLines(const QString &path, QStringList &lines)
     return 0;
 }
 
-int ReadBinaryFile(const QString &path, QByteArray &bytes)
-{
+int ReadBinaryFile(const QString &path, QByteArray &bytes) {
     return readAll(path, bytes, 0);
 }
 
-QString AppFilePath(const QString &name)
-{
+QString AppFilePath(const QString &name) {
     return QDir(gAppDir).filePath(name);
 }
 
-int LastSeparator(const QString &path)
-{
+int LastSeparator(const QString &path) {
     return int(std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/')));
 }
 
-QString ResolvePathNoCase(const QString &path)
-{
+QString ResolvePathNoCase(const QString &path) {
     QString p = path;
 #ifndef Q_OS_WIN
     p.replace(u'\\', u'/');
@@ -115,17 +106,16 @@ QString ResolvePathNoCase(const QString &path)
     const QStringList parts = p.split(u'/', Qt::SkipEmptyParts);
     QString current = absolute ? QStringLiteral("/") : QString();
     for (const QString &part : parts) {
-        QString next = current.isEmpty() ? part
+        QString next = current.isEmpty()        ? part
                        : current.endsWith(u'/') ? current + part
                                                 : current + u'/' + part;
         if (!QFileInfo::exists(next)) {
             const QDir dir(current.isEmpty() ? QStringLiteral(".") : current);
-            const QStringList entries =
-                dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                              QDir::Name);
+            const QStringList entries = dir.entryList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
             for (const QString &entry : entries) {
                 if (entry.compare(part, Qt::CaseInsensitive) == 0) {
-                    next = current.isEmpty() ? entry
+                    next = current.isEmpty()        ? entry
                            : current.endsWith(u'/') ? current + entry
                                                     : current + u'/' + entry;
                     break;

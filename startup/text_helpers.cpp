@@ -8,15 +8,13 @@ namespace {
 constexpr int kMaxWord = 128;
 
 // The character at a 1-based position, or NUL past the end (which sorts below the space).
-ushort charAt(const QString &line, int pos)
-{
+ushort charAt(const QString &line, int pos) {
     if (pos < 1 || pos > line.size())
         return 0;
     return line.at(pos - 1).unicode();
 }
 
-void skipBlanks(const QString &line, int16_t &pos)
-{
+void skipBlanks(const QString &line, int16_t &pos) {
     for (qsizetype i = 0; i < line.size(); ++i) {
         if (charAt(line, pos) > 0x20)
             return;
@@ -26,8 +24,7 @@ void skipBlanks(const QString &line, int16_t &pos)
     }
 }
 
-QString pairLookup(const QStringList &list, const QString &code)
-{
+QString pairLookup(const QStringList &list, const QString &code) {
     for (qsizetype k = 0; 2 * k + 1 < list.size(); ++k) {
         if (list.at(2 * k) == code)
             return list.at(2 * k + 1);
@@ -36,8 +33,7 @@ QString pairLookup(const QStringList &list, const QString &code)
 }
 } // namespace
 
-int16_t AnsiCode(QChar c)
-{
+int16_t AnsiCode(QChar c) {
     if (c.unicode() < 0x80)
         return int16_t(c.unicode());
     QStringEncoder sjis("Shift_JIS");
@@ -51,8 +47,7 @@ int16_t AnsiCode(QChar c)
     return int16_t((uchar(bytes.at(0)) << 8) | uchar(bytes.at(1)));
 }
 
-std::optional<int16_t> IsKeyLine(const QString &line, const QString &key, int16_t keyLength)
-{
+std::optional<int16_t> IsKeyLine(const QString &line, const QString &key, int16_t keyLength) {
     const int n = keyLength < 0 ? 0 : keyLength;
     if (QStringView(line).left(n).compare(QStringView(key), Qt::CaseInsensitive) != 0)
         return 0;
@@ -61,8 +56,7 @@ std::optional<int16_t> IsKeyLine(const QString &line, const QString &key, int16_
     return AnsiCode(line.at(n)) > 32 ? 0 : 1;
 }
 
-QString GetWord(const QString &line, int16_t &pos)
-{
+QString GetWord(const QString &line, int16_t &pos) {
     skipBlanks(line, pos);
     QString word;
     for (int i = 0; i < kMaxWord; ++i) {
@@ -77,8 +71,7 @@ QString GetWord(const QString &line, int16_t &pos)
     return word;
 }
 
-QString GetRestOfLine(const QString &line, int16_t &pos)
-{
+QString GetRestOfLine(const QString &line, int16_t &pos) {
     skipBlanks(line, pos);
     QString rest;
     for (qsizetype i = 0; i < line.size(); ++i) {
@@ -93,12 +86,10 @@ QString GetRestOfLine(const QString &line, int16_t &pos)
     return rest;
 }
 
-QString LangName(const QString &code)
-{
+QString LangName(const QString &code) {
     return pairLookup(gLangList, code);
 }
 
-QString CountryName(const QString &code)
-{
+QString CountryName(const QString &code) {
     return pairLookup(gCountryList, code);
 }

@@ -8,15 +8,13 @@
 
 namespace {
 
-bool readIni(TempAppDir &app, const QByteArray &text)
-{
+bool readIni(TempAppDir &app, const QByteArray &text) {
     app.write("QARN.ini", text);
     SetDefaultSettings();
     return ReadQARNIni();
 }
 
-TEST(ReadQARNIni, EmptyFileGivesJapaneseNoPortNormalMode)
-{
+TEST(ReadQARNIni, EmptyFileGivesJapaneseNoPortNormalMode) {
     TempAppDir app;
     gLangBase = 100;
     gPrototype = 3;
@@ -28,8 +26,7 @@ TEST(ReadQARNIni, EmptyFileGivesJapaneseNoPortNormalMode)
     EXPECT_EQ(gErrFileName, QString());
 }
 
-TEST(ReadQARNIni, ReadsKeysAsTheLineSyntaxSays)
-{
+TEST(ReadQARNIni, ReadsKeysAsTheLineSyntaxSays) {
     struct Case {
         const char *text;
         std::function<void()> check;
@@ -69,14 +66,15 @@ TEST(ReadQARNIni, ReadsKeysAsTheLineSyntaxSays)
         {"PORT 3\r\nPORT 5\r\n", [] { EXPECT_EQ(gPort, "5"); }}, // last wins
         {"NDTCD 01\r\n", [] { EXPECT_FALSE(gSendBlankBlocks); }},
         {"NDTCD 1\r\n", [] { EXPECT_TRUE(gSendBlankBlocks); }},
-        {"PARITY\r\n", [] { EXPECT_EQ(gParity, "N"); }},  // key alone: empty value
-        {"DLEN\r\n", [] { EXPECT_EQ(gDataBits, ""); }},   // text settings become empty
+        {"PARITY\r\n", [] { EXPECT_EQ(gParity, "N"); }},     // key alone: empty value
+        {"DLEN\r\n", [] { EXPECT_EQ(gDataBits, ""); }},      // text settings become empty
         {"PDSIZE\r\n", [] { EXPECT_EQ(gPacketSize, 512); }}, // numbers keep their value
         {"DLENGTH 07\r\n", [] { EXPECT_EQ(gDataBits, "7"); }},
         {"DLENGTH 70000\r\n", [] { EXPECT_EQ(gDataBits, "8"); }},
         {"DPDSIZE 256\r\n", [] { EXPECT_EQ(gPacketSize, 256); }},
         {"PROTOTYPE 9\r\n", [] { EXPECT_EQ(gPrototype, 9); }},
-        {"prototype 1\nlanguage 1\rport 2", [] {
+        {"prototype 1\nlanguage 1\rport 2",
+         [] {
              EXPECT_EQ(gPrototype, 1);
              EXPECT_EQ(gLangBase, 100);
              EXPECT_EQ(gPort, "2");
@@ -92,8 +90,7 @@ TEST(ReadQARNIni, ReadsKeysAsTheLineSyntaxSays)
     }
 }
 
-TEST(ReadQARNIni, DstoAloneCopiesTheCurrentStatusTimeout)
-{
+TEST(ReadQARNIni, DstoAloneCopiesTheCurrentStatusTimeout) {
     TempAppDir app;
     ASSERT_TRUE(readIni(app, "DSTO\r\n"));
     EXPECT_EQ(gStatusTimeout, 10.0f);
@@ -102,8 +99,7 @@ TEST(ReadQARNIni, DstoAloneCopiesTheCurrentStatusTimeout)
     EXPECT_EQ(gEraseTimeout, 90.0f);
 }
 
-TEST(ReadQARNIni, MissingFileIs130WithThePath)
-{
+TEST(ReadQARNIni, MissingFileIs130WithThePath) {
     TempAppDir app;
     gLangBase = 100;
     EXPECT_FALSE(ReadQARNIni());
@@ -113,8 +109,7 @@ TEST(ReadQARNIni, MissingFileIs130WithThePath)
     EXPECT_EQ(gLangBase, 0);
 }
 
-TEST(ReadQARNIni, UnreadableFileIs139WithItsCode)
-{
+TEST(ReadQARNIni, UnreadableFileIs139WithItsCode) {
     TempAppDir app;
     QDir(app.path()).mkdir("QARN.ini"); // a folder where the file should be
     EXPECT_FALSE(ReadQARNIni());
@@ -123,8 +118,7 @@ TEST(ReadQARNIni, UnreadableFileIs139WithItsCode)
     EXPECT_EQ(gErrFileName, app.filePath("QARN.ini"));
 }
 
-TEST(ReadQARNIni, OverlongLineIs139Overflow)
-{
+TEST(ReadQARNIni, OverlongLineIs139Overflow) {
     TempAppDir app;
     EXPECT_FALSE(readIni(app, "LANGUAGE 1\r\nPORT " + QByteArray(40000, 'x') + "\r\n"));
     EXPECT_EQ(gErrNo, 139);
@@ -132,8 +126,7 @@ TEST(ReadQARNIni, OverlongLineIs139Overflow)
     EXPECT_EQ(gLangBase, 0);
 }
 
-TEST(ReadQARNIni, BinaryGarbageIsReadWithoutHarm)
-{
+TEST(ReadQARNIni, BinaryGarbageIsReadWithoutHarm) {
     TempAppDir app;
     QByteArray junk;
     for (int i = 0; i < 5000; ++i)
@@ -142,8 +135,7 @@ TEST(ReadQARNIni, BinaryGarbageIsReadWithoutHarm)
     EXPECT_EQ(gLangBase, 100);
 }
 
-TEST(ParityLetter, OnlyDigitsAreParityCodes)
-{
+TEST(ParityLetter, OnlyDigitsAreParityCodes) {
     EXPECT_EQ(ParityLetter("0"), "N");
     EXPECT_EQ(ParityLetter("1"), "O");
     EXPECT_EQ(ParityLetter("2"), "E");

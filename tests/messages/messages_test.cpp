@@ -12,8 +12,7 @@ protected:
     void TearDown() override { ResetSharedState(); }
 };
 
-TEST_F(Messages, CatalogueKeepsEverySpaceOfItsTexts)
-{
+TEST_F(Messages, CatalogueKeepsEverySpaceOfItsTexts) {
     EXPECT_EQ(LoadResString(111), QStringLiteral("開  始"));
     EXPECT_EQ(LoadResString(141), QStringLiteral("消  去"));
     EXPECT_EQ(LoadResString(102), QStringLiteral("Velmora QARN (Ver.3.31J) "));
@@ -32,8 +31,7 @@ TEST_F(Messages, CatalogueKeepsEverySpaceOfItsTexts)
     EXPECT_EQ(LoadResString(229), QStringLiteral("2. Trun on the device."));
 }
 
-TEST_F(Messages, CatalogueHasBothBlocksAndNothingElse)
-{
+TEST_F(Messages, CatalogueHasBothBlocksAndNothingElse) {
     int japanese = 0;
     int english = 0;
     for (int id = 0; id < 1000; ++id) {
@@ -59,29 +57,38 @@ struct ErrorCase {
     const char16_t *english;
 };
 
-TEST_F(Messages, EveryErrorNumberHasItsTextInBothLanguages)
-{
-    const char16_t *adjJa = u"制限時間内に通信の調整ができませんでした。\r\n以下の項目を確認してください。";
+TEST_F(Messages, EveryErrorNumberHasItsTextInBothLanguages) {
+    const char16_t *adjJa =
+        u"制限時間内に通信の調整ができませんでした。\r\n以下の項目を確認してください。";
     const char16_t *adjEn =
         u"Could not complete serial communication adjustment within the time limit.\r\n"
         u"Check the following items:";
     const ErrorCase cases[] = {
         {0, u"Error Detection Error", u"Error Detection Error"},
-        {100, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {110, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {120, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {130, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {140, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {160, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {170, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
-        {171, u"指定されたファイルがオープンできませんでした。", u"Could not open the selected file."},
+        {100, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {110, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {120, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {130, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {140, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {160, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {170, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
+        {171, u"指定されたファイルがオープンできませんでした。",
+         u"Could not open the selected file."},
         {121, u"必要なファイルが見つかりませんでした。", u"Could not find the necessary file."},
         {122, u"必要なファイルが見つかりませんでした。", u"Could not find the necessary file."},
         {111, u"必要な情報が書かれていませんでした。",
          u"Could not find the necessary information in the file."},
         {300, u"シリアルポートがオープンできませんでした。", u"Could not open serial port."},
         {301,
-         u"選択されているポートは使用できませんでした。\r\nメインメニューの\"システムの管理\"の\"COM"
+         u"選択されているポートは使用できませんでした。\r\nメインメニューの\"システムの管理\"の\"CO"
+         u"M"
          u"ポート選択\"で別のポートを選択してください。",
          u"Selected port is not available.\r\nSelect another port using \"COM Port Select\" in "
          u"\"System Management\" of Main Menu."},
@@ -114,12 +121,14 @@ TEST_F(Messages, EveryErrorNumberHasItsTextInBothLanguages)
     }
     gLangBase = 0;
     EXPECT_EQ(GetErrorMessage(331), GetErrorMessage(301));
-    EXPECT_EQ(GetErrorMessage(302),
+    EXPECT_EQ(
+        GetErrorMessage(302),
+        QString::fromUtf16(adjJa) +
+            QStringLiteral("\r\n  ケーブルの接続\r\n  接続したデバイスの電源がONになっているか"
+                           "\r\n  Startランプが点灯しているか"));
+    EXPECT_EQ(GetErrorMessage(303),
               QString::fromUtf16(adjJa) +
-                  QStringLiteral("\r\n  ケーブルの接続\r\n  接続したデバイスの電源がONになっているか"
-                                 "\r\n  Startランプが点灯しているか"));
-    EXPECT_EQ(GetErrorMessage(303), QString::fromUtf16(adjJa) +
-                                        QStringLiteral("\r\n  選択した機種\r\n  Startランプが点灯しているか"));
+                  QStringLiteral("\r\n  選択した機種\r\n  Startランプが点灯しているか"));
     gLangBase = 100;
     EXPECT_EQ(GetErrorMessage(302),
               QString::fromUtf16(adjEn) +
@@ -130,8 +139,7 @@ TEST_F(Messages, EveryErrorNumberHasItsTextInBothLanguages)
                                                        "of the control box is lit"));
 }
 
-TEST_F(Messages, UnlistedNumbersGiveTheUnexpectedTextWithTheRunTimeLine)
-{
+TEST_F(Messages, UnlistedNumbersGiveTheUnexpectedTextWithTheRunTimeLine) {
     for (const int16_t n : {109, 119, 129, 139, 149, 169, 314, 371, 999, -1}) {
         gLangBase = 100;
         gRunErrNo = 0;
@@ -142,10 +150,9 @@ TEST_F(Messages, UnlistedNumbersGiveTheUnexpectedTextWithTheRunTimeLine)
     gLangBase = 100;
     gRunErrNo = 5;
     gErrFileName = "/app/torvane.cha";
-    EXPECT_EQ(GetErrorMessage(119),
-              QStringLiteral("Unexpected\u3000error has happened.\r\n"
-                             "ErrNo 5:Invalid procedure call or argument\r\n"
-                             "  File name: /app/torvane.cha"));
+    EXPECT_EQ(GetErrorMessage(119), QStringLiteral("Unexpected\u3000error has happened.\r\n"
+                                                   "ErrNo 5:Invalid procedure call or argument\r\n"
+                                                   "  File name: /app/torvane.cha"));
     gRunErrNo = 53; // a listed number never shows the run-time line
     EXPECT_EQ(GetErrorMessage(130),
               QStringLiteral("Could not open the selected file.\r\n  File name: /app/torvane.cha"));
@@ -154,8 +161,7 @@ TEST_F(Messages, UnlistedNumbersGiveTheUnexpectedTextWithTheRunTimeLine)
                                                    "\r\n  ファイル名: /app/torvane.cha"));
 }
 
-TEST_F(Messages, ChecksumErrorShowsBothValues)
-{
+TEST_F(Messages, ChecksumErrorShowsBothValues) {
     gLangBase = 100;
     gFlashCheckSum = "abcd"; // the description's text as it stands
     gObtainedCheckSum = 0x2F;
@@ -164,12 +170,12 @@ TEST_F(Messages, ChecksumErrorShowsBothValues)
                                                    "  Obtained value: 002F"));
     gObtainedCheckSum = 0x1ABCD; // only the last four digits
     gLangBase = 0;
-    EXPECT_EQ(GetErrorMessage(370), QStringLiteral("FlashROMのチェックサムエラーが発生しました。\r\n"
-                                                   "  正常値: abcd\r\n  取得値: ABCD"));
+    EXPECT_EQ(GetErrorMessage(370),
+              QStringLiteral("FlashROMのチェックサムエラーが発生しました。\r\n"
+                             "  正常値: abcd\r\n  取得値: ABCD"));
 }
 
-TEST_F(Messages, MissingInformationNamesTheKey)
-{
+TEST_F(Messages, MissingInformationNamesTheKey) {
     gLangBase = 100;
     gErrKey = "FSA";
     gErrFileName = "/store/a.ift";
@@ -178,8 +184,7 @@ TEST_F(Messages, MissingInformationNamesTheKey)
                              "  File name: /store/a.ift"));
 }
 
-TEST_F(Messages, ErrorWindowAddsTheStepName)
-{
+TEST_F(Messages, ErrorWindowAddsTheStepName) {
     gLangBase = 100;
     gErrNo = 302;
     gFuncName = "AdjBitRate";
@@ -194,7 +199,8 @@ TEST_F(Messages, ErrorWindowAddsTheStepName)
     gLangBase = 0;
     gErrNo = 340;
     gFuncName = "CheckIrd";
-    EXPECT_EQ(ErrorWindowText(), QStringLiteral("制限時間内に応答がありませんでした。\r\n\r\n  関数: CheckIrd"));
+    EXPECT_EQ(ErrorWindowText(),
+              QStringLiteral("制限時間内に応答がありませんでした。\r\n\r\n  関数: CheckIrd"));
 }
 
 } // namespace

@@ -13,8 +13,7 @@ struct KeyCase {
     std::optional<int16_t> expected;
 };
 
-TEST(IsKeyLine, MatchesKeyAtFirstColumnFollowedByASeparator)
-{
+TEST(IsKeyLine, MatchesKeyAtFirstColumnFollowedByASeparator) {
     const KeyCase cases[] = {
         {u"MAIN SET", u"MAIN", 1},
         {u"main SET", u"MAIN", 1},        // letter case ignored
@@ -32,13 +31,11 @@ TEST(IsKeyLine, MatchesKeyAtFirstColumnFollowedByASeparator)
     };
     for (const KeyCase &c : cases) {
         const QString line = QString::fromUtf16(c.line);
-        EXPECT_EQ(IsKeyLine(line, QString::fromUtf16(c.key), 4), c.expected)
-            << line.toStdString();
+        EXPECT_EQ(IsKeyLine(line, QString::fromUtf16(c.key), 4), c.expected) << line.toStdString();
     }
 }
 
-TEST(GetWord, TakesTheNextWordAndLeavesThePositionAfterIt)
-{
+TEST(GetWord, TakesTheNextWordAndLeavesThePositionAfterIt) {
     const QString line = QStringLiteral("Fdir    C:\\Store\\Firm  tail");
     int16_t pos = 5;
     EXPECT_EQ(GetWord(line, pos), QStringLiteral("C:\\Store\\Firm"));
@@ -47,8 +44,7 @@ TEST(GetWord, TakesTheNextWordAndLeavesThePositionAfterIt)
     EXPECT_EQ(GetWord(line, pos), QStringLiteral("tail"));
 }
 
-TEST(GetWord, CutsAWordAfter128CharactersAndGivesEmptyOnBlanks)
-{
+TEST(GetWord, CutsAWordAfter128CharactersAndGivesEmptyOnBlanks) {
     const QString value(200, u'x');
     int16_t pos = 5;
     EXPECT_EQ(GetWord(QStringLiteral("KEY ") + value, pos), QString(128, u'x'));
@@ -60,8 +56,7 @@ TEST(GetWord, CutsAWordAfter128CharactersAndGivesEmptyOnBlanks)
     EXPECT_EQ(GetWord(QStringLiteral("KEY"), pos), QString());
 }
 
-TEST(GetRestOfLine, KeepsInnerAndTrailingSpaces)
-{
+TEST(GetRestOfLine, KeepsInnerAndTrailingSpaces) {
     int16_t pos = 9;
     EXPECT_EQ(GetRestOfLine(QStringLiteral("TGBNDESC   Main board  rev.2  "), pos),
               QStringLiteral("Main board  rev.2  "));
@@ -70,8 +65,7 @@ TEST(GetRestOfLine, KeepsInnerAndTrailingSpaces)
               QStringLiteral("text"));
 }
 
-TEST(PairLookup, FindsTheNameOfAnExactCodeOrGivesTheCode)
-{
+TEST(PairLookup, FindsTheNameOfAnExactCodeOrGivesTheCode) {
     ResetSharedState();
     gLangList = {"JP", "Japanese", "EN", "English"};
     EXPECT_EQ(LangName("EN"), QStringLiteral("English"));
@@ -88,27 +82,24 @@ TEST(PairLookup, FindsTheNameOfAnExactCodeOrGivesTheCode)
     ResetSharedState();
 }
 
-TEST(TextFile, SplitsAtEveryKindOfLineEnd)
-{
+TEST(TextFile, SplitsAtEveryKindOfLineEnd) {
     EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), QStringList({"a", "b", "c", "d"}));
     EXPECT_EQ(SplitLines("a\r\n\r\nb\r\n"), QStringList({"a", "", "b"}));
     EXPECT_EQ(SplitLines(""), QStringList());
     EXPECT_EQ(SplitLines("\n"), QStringList({""}));
 }
 
-TEST(TextFile, DecodesUtf8OrShiftJis)
-{
+TEST(TextFile, DecodesUtf8OrShiftJis) {
     // "日本" in UTF-8 and in Shift-JIS
     EXPECT_EQ(DecodeText(QByteArray("\xE6\x97\xA5\xE6\x9C\xAC")), QStringLiteral("日本"));
     EXPECT_EQ(DecodeText(QByteArray("\x93\xFA\x96\x7B")), QStringLiteral("日本"));
     EXPECT_EQ(DecodeText(QByteArray("\xEF\xBB\xBFMAIN")), QStringLiteral("MAIN"));
 }
 
-TEST(NumberText, ConvertsAsTheSettingsFilesExpect)
-{
+TEST(NumberText, ConvertsAsTheSettingsFilesExpect) {
     EXPECT_EQ(ToInt32("09600"), 9600);
     EXPECT_EQ(ToInt32("-12"), -12);
-    EXPECT_EQ(ToInt16("2.5"), 2);  // half to even
+    EXPECT_EQ(ToInt16("2.5"), 2); // half to even
     EXPECT_EQ(ToInt16("3.5"), 4);
     EXPECT_EQ(ToInt16("&H1E"), 30);
     EXPECT_EQ(ToInt16("&HFFFF"), -1);
@@ -137,8 +128,7 @@ TEST(NumberText, ConvertsAsTheSettingsFilesExpect)
 #include <sys/stat.h>
 
 namespace {
-TEST(TextFile, OpenFailuresHaveTheirCodesAndNeverWait)
-{
+TEST(TextFile, OpenFailuresHaveTheirCodesAndNeverWait) {
     TempAppDir app;
     app.write("plain.txt", "a\r\n");
     QDir(app.path()).mkdir("folder");

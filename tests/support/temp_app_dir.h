@@ -12,8 +12,7 @@
 
 class TempAppDir {
 public:
-    TempAppDir()
-    {
+    TempAppDir() {
         ResetSharedState();
         gAppDir = m_dir.path();
     }
@@ -23,8 +22,7 @@ public:
     QString filePath(const QString &name) const { return QDir(m_dir.path()).filePath(name); }
 
     // Writes bytes as they stand (no line-end translation); creates folders on the way.
-    void write(const QString &name, const QByteArray &bytes) const
-    {
+    void write(const QString &name, const QByteArray &bytes) const {
         const QString full = filePath(name);
         QDir().mkpath(QFileInfo(full).absolutePath());
         QFile file(full);
@@ -32,8 +30,7 @@ public:
             file.write(bytes);
     }
 
-    QByteArray read(const QString &name) const
-    {
+    QByteArray read(const QString &name) const {
         QFile file(filePath(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }

@@ -16,8 +16,7 @@ const char kUsage[] =
     "Run 'qarnctl COMMAND --help' for the options of one command.\n";
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {

@@ -11,11 +11,11 @@ namespace targetsim {
 
 struct SimOptions {
     SimConfig config;
-    QString link;      // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
-    QString saveFlash; // flash image written here at the end ("" = not saved)
-    bool once = false; // end after one download (flash sum answered, or a fault ended it)
+    QString link;       // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
+    QString saveFlash;  // flash image written here at the end ("" = not saved)
+    bool once = false;  // end after one download (flash sum answered, or a fault ended it)
     bool serve = false; // a fresh target for the next download once one has ended
-    bool pace = false; // every byte takes its time on the wire (10 bits at the line's speed)
+    bool pace = false;  // every byte takes its time on the wire (10 bits at the line's speed)
     bool help = false;
 };
 
