@@ -62,12 +62,7 @@ void frmQARN_UI::startRun() {
         refreshDisplay(blinkPhase());
         m_ui->lblDLMsg->setText(Msg(126));
         m_ui->fraMessage->hide();
-        m_ui->cmdStart->setText(kOkCaption);
-        SetBackColour(m_ui->cmdStart, gColorGreen);
-        m_ui->cmdStart->setEnabled(true);
-        SetBackColour(m_ui->cmdCancel, gColorGrey);
-        m_ui->cmdCancel->setEnabled(false);
-        m_ui->cmdStart->setFocus();
+        offerConfirmation();
     } else if (!gStopRequested) {
         refreshDisplay(blinkPhase());
         const int state = gDownloadState;
@@ -83,7 +78,6 @@ void frmQARN_UI::startRun() {
         gDownloadState = 9;
         // The stop question may still be up: a failed run has nothing left to stop.
         m_ui->fraMessage->hide();
-        m_tmrRefresh.stop();
         if (m_links.showErrorWindow)
             m_links.showErrorWindow();
     } else {
@@ -91,14 +85,19 @@ void frmQARN_UI::startRun() {
         gDownloadState = 8;
         m_ui->lblDLMsg->setText(Msg(127));
         SetForeColour(m_ui->lblDLMsg, kColorRed);
-        m_ui->cmdStart->setText(kOkCaption);
-        SetBackColour(m_ui->cmdStart, gColorGreen);
-        m_ui->cmdStart->setEnabled(true);
-        SetBackColour(m_ui->cmdCancel, gColorGrey);
-        m_ui->cmdCancel->setEnabled(false);
-        m_ui->cmdStart->setFocus();
+        offerConfirmation();
     }
     m_tmrRefresh.stop();
+}
+
+// After a finished or stopped run, Start becomes "O  K" to confirm the outcome.
+void frmQARN_UI::offerConfirmation() {
+    m_ui->cmdStart->setText(kOkCaption);
+    SetBackColour(m_ui->cmdStart, gColorGreen);
+    m_ui->cmdStart->setEnabled(true);
+    SetBackColour(m_ui->cmdCancel, gColorGrey);
+    m_ui->cmdCancel->setEnabled(false);
+    m_ui->cmdStart->setFocus();
 }
 
 void frmQARN_UI::confirmAndReset() {

@@ -67,6 +67,7 @@ private:
     void Form_Load();
     void loadIllustrations();
     void startRun();
+    void offerConfirmation();
     void confirmAndReset();
     void refreshDisplay(bool blinkOn);
     bool blinkPhase() const;
