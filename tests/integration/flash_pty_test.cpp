@@ -204,7 +204,15 @@ TEST_P(FlashVariant, WritesTheImageAndPrintsTheFlashChecksumLast) {
     EXPECT_EQ(result.exitCode, 0) << qPrintable(result.out + result.err);
     ASSERT_FALSE(result.outLines().isEmpty());
     EXPECT_EQ(result.outLines().last(), "checksum=" + sumText(expectedFlash()));
-    EXPECT_TRUE(result.err.contains("[5/5] Complete")) << qPrintable(result.err);
+    // Every phase is named once, in the variant's order, however quickly it passed.
+    const QStringList eraseFirst = {"[1/5] Setup 1", "[2/5] Erase", "[3/5] Setup 2", "[4/5] Write",
+                                    "[5/5] Complete"};
+    const QStringList eraseLater = {"[1/5] Setup 1", "[2/5] Setup 2", "[3/5] Erase", "[4/5] Write",
+                                    "[5/5] Complete"};
+    const QStringList phases = result.err.split('\n', Qt::SkipEmptyParts)
+                                   .filter(QRegularExpression("^\\[\\d/5\\] [^%]*$"));
+    EXPECT_EQ(phases, QString(GetParam().variant) < "2" ? eraseFirst : eraseLater)
+        << qPrintable(result.err);
 
     const QByteArray flash = stopSimAndReadFlash();
     ASSERT_EQ(flash.size(), kFlashSize);

@@ -99,10 +99,14 @@ public:
             if (m_total > 0)
                 show(m_total);
             endBar();
+            // Phases run 1 to 5 in every variant; one that passed between two polls is still
+            // named, so the log shows every phase of the run.
+            const int first = state > m_state ? m_state + 1 : state;
+            for (int passed = std::max(first, 1); passed <= state; ++passed)
+                line(QString("[%1/5] %2").arg(passed).arg(phaseName(passed, gSeqType)));
             m_state = state;
             m_tenth = -1;
             m_total = 0;
-            line(QString("[%1/5] %2").arg(state).arg(phaseName(state, gSeqType)));
         }
         if (m_state < 1 || m_state > 5)
             return;
