@@ -8,6 +8,7 @@
 #include "download_steps.h"
 #include "link.h"
 #include "link_observer.h"
+#include "number_text.h"
 #include "shared_state.h"
 
 bool SeqEraseAfterKernel() {
@@ -98,9 +99,7 @@ bool RunDownload(QString &checksum) {
     // The port is closed after every run, whatever its outcome.
     ClosePort();
     gTimeoutActive = false;
-    checksum = QStringLiteral("%1")
-                   .arg(static_cast<uint32_t>(gObtainedCheckSum) & 0xFFFFu, 4, 16, QChar(u'0'))
-                   .toUpper();
+    checksum = Hex4(static_cast<uint32_t>(gObtainedCheckSum));
     if (gLinkObserver)
         gLinkObserver->onRunEnd(ok);
     return ok;

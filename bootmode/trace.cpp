@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include "link_clock.h"
+#include "number_text.h"
 #include "run_errors.h"
 #include "shared_state.h"
 
@@ -15,10 +16,6 @@ constexpr qsizetype kWriteOutAt = 64 * 1024;
 
 QString hex2(uint32_t value) {
     return QStringLiteral("%1").arg(value & 0xFF, 2, 16, QChar(u'0')).toUpper();
-}
-
-QString hex4(uint32_t value) {
-    return QStringLiteral("%1").arg(value & 0xFFFF, 4, 16, QChar(u'0')).toUpper();
 }
 
 QString hexBytes(const QByteArray &bytes) {
@@ -175,7 +172,7 @@ void SerialTrace::dissolveLastPair() {
 }
 
 void SerialTrace::onRunEnd(bool ok) {
-    const QString checksum = hex4(static_cast<uint32_t>(gObtainedCheckSum));
+    const QString checksum = Hex4(static_cast<uint32_t>(gObtainedCheckSum));
     noteOutcome(ok, checksum);
 }
 
@@ -263,8 +260,8 @@ void SerialTrace::flushEcho() {
     }
     QString text = QStringLiteral("%1 bytes, sum %2, echo sum %3, %4 s")
                        .arg(run.pairs)
-                       .arg(hex4(run.sentSum))
-                       .arg(hex4(run.echoSum))
+                       .arg(Hex4(run.sentSum))
+                       .arg(Hex4(run.echoSum))
                        .arg(run.lastTime - run.time, 0, 'f', 3);
     if (run.mismatches > 0)
         text += QStringLiteral("; %1 echoes differ, the first at byte %2: sent %3, echoed %4")
@@ -282,7 +279,7 @@ void SerialTrace::flushLine() {
         if (segment.count <= kShownBytes)
             parts << hexBytes(segment.bytes);
         else
-            parts << QStringLiteral("[%1 bytes, sum %2]").arg(segment.count).arg(hex4(segment.sum));
+            parts << QStringLiteral("[%1 bytes, sum %2]").arg(segment.count).arg(Hex4(segment.sum));
     }
     writeRow(m_line.time, m_line.direction == '>' ? "->" : "<-", m_line.step, parts.join(u' '));
     m_line = Line();

@@ -1,6 +1,7 @@
 #include "error_messages.h"
 
 #include "catalogue.h"
+#include "number_text.h"
 #include "run_errors.h"
 #include "shared_state.h"
 
@@ -16,11 +17,6 @@ QString joined(std::initializer_list<int> ids) {
     return parts.join(kCrLf);
 }
 
-QString obtainedHex() {
-    return QStringLiteral("%1")
-        .arg(uint32_t(gObtainedCheckSum) & 0xFFFFu, 4, 16, QLatin1Char('0'))
-        .toUpper();
-}
 } // namespace
 
 QString GetErrorMessage(int16_t n) {
@@ -91,7 +87,8 @@ QString GetErrorMessage(int16_t n) {
         text = Msg(185);
         break;
     case 370:
-        text = Msg(186) + kCrLf + Msg(187) + gFlashCheckSum + kCrLf + Msg(188) + obtainedHex();
+        text = Msg(186) + kCrLf + Msg(187) + gFlashCheckSum + kCrLf + Msg(188) +
+               Hex4(uint32_t(gObtainedCheckSum));
         break;
     default:
         text = Msg(189);

@@ -114,6 +114,10 @@ std::optional<uint32_t> HexDigits(const QString &text, int maxDigits) {
     return v;
 }
 
+QString Hex4(uint32_t value) {
+    return QStringLiteral("%1").arg(value & 0xFFFFu, 4, 16, QLatin1Char('0')).toUpper();
+}
+
 QString SingleText(float value) {
     // Shortest fixed-point text that reads back as the same single: "90", "0.5", "0.00001".
     char text[64];

@@ -15,5 +15,8 @@ std::optional<float> ToSingle(const QString &text);
 // Hexadecimal digits only (no prefix), at most maxDigits of them, as an unsigned value.
 std::optional<uint32_t> HexDigits(const QString &text, int maxDigits);
 
+// The last four hexadecimal digits of a value, upper case, zero-padded ("002F").
+QString Hex4(uint32_t value);
+
 // Shortest decimal text of a single-precision value, never with an exponent ("15", "0.5").
 QString SingleText(float value);

@@ -9,6 +9,7 @@
 #include "line_settings.h"
 #include "link_clock.h"
 #include "memory_port.h"
+#include "number_text.h"
 #include "run_errors.h"
 #include "settings.h"
 #include "shared_state.h"
@@ -43,17 +44,6 @@ private:
     size_t m_size;
     size_t m_pos = 0;
 };
-
-uint16_t sum16(const QByteArray &bytes) {
-    uint32_t sum = 0;
-    for (const char byte : bytes)
-        sum += static_cast<uint8_t>(byte);
-    return static_cast<uint16_t>(sum);
-}
-
-QString hex4(uint32_t value) {
-    return QStringLiteral("%1").arg(value & 0xFFFF, 4, 16, QChar(u'0')).toUpper();
-}
 
 // The device end of the in-memory port. Each host write is answered under one control byte of
 // the input; once the input is used up the simulated target answers on its own (or, without
@@ -178,12 +168,12 @@ std::string FuzzProtocol(const uint8_t *data, size_t size) {
     gWaitTime = QStringLiteral("1");
     gIrdFile = WriteAppFile("KERNEL.DF", kernel);
     gPrgFile = WriteAppFile("IMAGE.PFN", image);
-    gIrdCheckSum = hex4(sum16(kernel));
+    gIrdCheckSum = Hex4(targetsim::TargetSim::sum16(kernel));
     gFlashStart = QStringLiteral("00000000");
     gFlashEnd = QStringLiteral("000000FF");
     QByteArray flash = image;
     flash.append(QByteArray(kFlashSize - image.size(), '\xFF'));
-    gFlashCheckSum = hex4(sum16(flash));
+    gFlashCheckSum = Hex4(targetsim::TargetSim::sum16(flash));
 
     std::optional<targetsim::SimConfig> config;
     if (!raw) {

@@ -2,6 +2,9 @@
 // the simulated target: the executables, the tool's settings, the host's hand-off files, a model
 // catalogue and a firmware store with one version per download sequence variant.
 
+#include "number_text.h"
+#include "target_sim.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -154,17 +157,6 @@ QByteArray image(int size, uint32_t seed) {
     return bytes;
 }
 
-uint16_t sum16(const QByteArray &bytes) {
-    uint32_t sum = 0;
-    for (const char byte : bytes)
-        sum += static_cast<uint8_t>(byte);
-    return static_cast<uint16_t>(sum);
-}
-
-QString hex4(uint16_t value) {
-    return QString("%1").arg(value, 4, 16, QChar('0')).toUpper();
-}
-
 // Text files of the tool and the host end their lines with CR LF.
 bool writeFile(const QString &path, const QByteArray &bytes, QString &error) {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -272,13 +264,13 @@ bool build(const Options &options, QString &error) {
         const QByteArray program = image(options.imageSize, version.seed + 1);
         QByteArray flash = program;
         flash.append(QByteArray(kFlashSize - program.size(), char(0xFF)));
-        const QString fcs = hex4(sum16(flash));
+        const QString fcs = Hex4(targetsim::TargetSim::sum16(flash));
         const QStringList description = {
             "; " + version.text + " for " + kModel + " " + kBoard,
             QString("CPUT %1").arg(version.cput),
             "DF KERNEL.BIN",
             "PFN IMAGE.BIN",
-            "UCS " + hex4(sum16(kernel)),
+            "UCS " + Hex4(targetsim::TargetSim::sum16(kernel)),
             "FSA 00000000",
             QString("FEA %1").arg(kFlashSize - 1, 8, 16, QChar('0')).toUpper(),
             "FCS " + fcs,
