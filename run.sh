@@ -2,6 +2,7 @@
 # QARN's set-up and run commands. See README.md.
 #   ./run.sh demo             build, then run the tool on the built-in simulated target
 #   ./run.sh test [--sanitize] build, then run every test through CTest
+#   ./run.sh coverage         build with coverage counters, run every test, print coverage per folder
 #   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
 #   ./run.sh bench            download speed against the paced simulated target
 #   ./run.sh fuzz [SECONDS]   every fuzz target for SECONDS (60) each, built with clang
@@ -52,6 +53,17 @@ test)
     cd "$dir"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
     ;;
+coverage)
+    install_missing gcovr
+    dir=build-coverage
+    build "$dir" -DCMAKE_BUILD_TYPE=Debug -DQARN_COVERAGE=ON
+    find "$dir" -name '*.gcda' -delete
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2) || status=$?
+    gcovr -r "$ROOT" --object-directory "$dir" -f "$ROOT/(startup|config|messages|bootmode|ui|tools)/" \
+        --exclude-throw-branches --exclude-unreachable-branches --json-summary "$dir/coverage.json"
+    python3 "$ROOT/tools/coverage_table.py" "$dir/coverage.json"
+    exit "${status:-0}"
+    ;;
 demo)
     install_missing
     build build
@@ -77,7 +89,7 @@ soak)
     exec "$ROOT/tools/soak/soak.sh" "$ROOT/build/bin" "${1:-200}"
     ;;
 *)
-    echo "usage: ./run.sh demo | test [--sanitize] | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
+    echo "usage: ./run.sh demo | test [--sanitize] | coverage | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
     exit 2
     ;;
 esac
