@@ -29,7 +29,6 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         InitColours();
-        gLangBase = 100;
         gPort = "1";
         gPrototype = 1;
         gSelectedModel = "M100";
@@ -44,9 +43,8 @@ protected:
         // Every message box is closed with OK once it is up; what it showed is kept.
         boxWatch.callOnTimeout([this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes << QStringList{box->windowTitle(), box->text(), QString::number(box->icon()),
-                                     QString::number(box->standardButtons().toInt())}
-                             .join(" | ");
+                boxes << box->windowTitle() + " | " + box->text() + " | " +
+                             QString::number(box->icon() + box->standardButtons().toInt());
                 box->button(QMessageBox::Ok)->click();
             }
         });
@@ -63,16 +61,23 @@ protected:
         window.reset();
         window = std::make_unique<frmQARN_UI>(l);
     }
-    template <typename T = QGroupBox> T *w(const QString &name) const {
+    template <typename T = QWidget> T *w(const QString &name) const {
         T *found = window->findChild<T *>(name);
         EXPECT_NE(found, nullptr) << name.toStdString();
         return found;
     }
     QPushButton *button(const char *name) const { return w<QPushButton>(name); }
-    QLabel *label(const char *name) const { return w<QLabel>(name); }
+    QString text(const char *name) const { return w(name)->property("text").toString(); }
     QLabel *step(int i) const { return w<QLabel>("lblStep_" + QString::number(i)); }
-    QProgressBar *bar(const char *name) const { return w<QProgressBar>(name); }
+    int value(const char *bar) const { return w<QProgressBar>(bar)->value(); }
     QTreeWidget *tree() const { return w<QTreeWidget>("treFirmList"); }
+    // For each named widget "1" when it is visible (or enabled), else "0".
+    QString shown(const QStringList &names, bool enabled = false) const {
+        QString bits;
+        for (const QString &name : names)
+            bits += (enabled ? w(name)->isEnabled() : w(name)->isVisible()) ? u'1' : u'0';
+        return bits;
+    }
 
     // The colour the widget really paints at a point, as 0x00BBGGRR.
     static uint32_t painted(QWidget *w, QPoint at = {4, 4}) {
@@ -96,13 +101,13 @@ protected:
     // A firmware folder: a description of the given CPUT with its kernel and program image.
     void writeFirmware(const QString &version, int cput, const QString &file = "FIRM.IFT",
                        const QByteArray &extra = {}) {
-        const QString folder = storeFolder(version);
-        app.write(folder + file, "CPUT " + QByteArray::number(cput) +
-                                     "\r\nDF KERNEL.BIN\r\nPFN PROG.BIN\r\nUCS 018A\r\nFSA 00000000"
-                                     "\r\nFEA 000000FF\r\nFCS BEEF\r\nPDSIZE 16\r\n" +
-                                     extra);
-        app.write(folder + "KERNEL.BIN", QByteArray::fromHex("01223344f0"));
-        app.write(folder + "PROG.BIN", QByteArray(40, char(0x5A)));
+        app.write(storeFolder(version) + file,
+                  "CPUT " + QByteArray::number(cput) +
+                      "\r\nDF KERNEL.BIN\r\nPFN PROG.BIN\r\nUCS 018A\r\nFSA 00000000\r\nFEA "
+                      "000000FF\r\nFCS BEEF\r\nPDSIZE 16\r\n" +
+                      extra);
+        app.write(storeFolder(version) + "KERNEL.BIN", QByteArray::fromHex("01223344f0"));
+        app.write(storeFolder(version) + "PROG.BIN", QByteArray(40, char(0x5A)));
     }
     // The version folder the last successful read took its kernel from.
     static QString readFolder() {
@@ -120,7 +125,7 @@ protected:
 
     TempAppDir app;
     QTimer boxWatch;
-    QStringList boxes; // "title | text | icon | buttons" of each message box
+    QStringList boxes; // "title | text | icon + buttons" of each message box
     RecordingHostReturn host;
     QList<int16_t> errorWindows; // gErrNo each time the error window was opened
     std::function<bool(QString &)> runner;
@@ -131,8 +136,6 @@ protected:
 
 // Both the colour the widget keeps and the colour it paints.
 #define EXPECT_BACK(widget, bgr)                                                                   \
-    do {                                                                                           \
-        EXPECT_EQ(BackColour(widget), uint32_t(bgr)) << (widget)->objectName().toStdString();      \
-        EXPECT_EQ(WindowTest::painted(widget), uint32_t(bgr))                                      \
-            << (widget)->objectName().toStdString();                                               \
-    } while (0)
+    EXPECT_EQ(BackColour(widget) | uint64_t(WindowTest::painted(widget)) << 32,                    \
+              uint32_t(bgr) | uint64_t(bgr) << 32)                                                 \
+        << (widget)->objectName().toStdString()
