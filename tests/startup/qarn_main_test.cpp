@@ -12,40 +12,40 @@ public:
     QStringList opened;
 };
 
-// The first failing read stops start-up; the readers after it are not run.
+// The first failing read stops start-up, the readers after it are not run, and one window opens.
 TEST(Main, ReadsTheFilesInOrderAndOpensOneWindow) {
     // clang-format off
-    struct Case { const char *file; QByteArray text; int16_t errNo; int32_t langBase; int read; };
-    const Case cases[] = {
-        {"", "", 0, 0, 3},
-        {"QARN.ini", "(none)", 130, 0, 0}, {"torvane.ini", "(none)", 100, 100, 0},
-        {"torvane.ini", "lang\r\n", 109, 0, 0}, {"torvane.cha", "(none)", 110, 0, 1},
-        {"torvane.cha", "MAIN SET\r\nFdir /store\r\n", 111, 0, 2}, {"FirmDesc.txt", "(none)", 140, 0, 2},
-        {"FirmDesc.txt", "TGBNDESC early\r\n", 149, 0, 2}};
+    // The file replaced (or removed), then: the window, gErrNo, gLangBase, and what was read from
+    // torvane.ini (entries), torvane.cha (Fdir) and FirmDesc.txt (list size).
+    const std::tuple<const char *, QByteArray, const char *> cases[] = {
+        {"QARN.ini", "LANGUAGE 0\r\n", "main 0 0 | 2 /s 2"},    {"QARN.ini", {}, "error 130 0 | 0  0"},
+        {"torvane.ini", {}, "error 100 100 | 0  0"},            {"torvane.ini", "lang\r\n", "error 109 100 | 0  0"},
+        {"torvane.cha", {}, "error 110 100 | 2  0"},            {"torvane.cha", "MAIN SET\r\nFdir /s\r\n", "error 111 100 | 2 /s 0"},
+        {"FirmDesc.txt", {}, "error 140 100 | 2 /s 0"},         {"FirmDesc.txt", "TGBNDESC early\r\n", "error 149 100 | 2 /s 0"}};
     // clang-format on
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.errNo);
+    for (const auto &[file, text, expected] : cases) {
         TempAppDir dir;
-        dir.write("QARN.ini", c.langBase ? "LANGUAGE 1\r\n" : "LANGUAGE 0\r\n");
+        dir.write("QARN.ini", "LANGUAGE 1\r\n");
         dir.write("torvane.ini", "lang JP\r\nlang Japanese\r\n");
-        dir.write("torvane.cha",
-                  "MAIN SET\r\nFdir /store\r\nSelectedModel QX10\r\nSelectedPCB M\r\n");
+        dir.write("torvane.cha", "MAIN SET\r\nFdir /s\r\nSelectedModel QX10\r\nSelectedPCB M\r\n");
         dir.write("FirmDesc.txt", "TGBN MAIN\r\nTGBNDESC Main board\r\n");
-        if (*c.file)
-            dir.write(c.file, c.text);
-        if (c.text == "(none)")
-            QFile::remove(dir.filePath(c.file));
+        QFile::remove(dir.filePath(file));
+        if (!text.isEmpty())
+            dir.write(file, text);
         gLangBase = 100;
         gStopRequested = true;
         RecordingWindows windows;
         Main(windows);
-        EXPECT_EQ(windows.opened, QStringList(c.errNo ? "error" : "main"));
-        EXPECT_EQ(gErrNo, c.errNo);
-        EXPECT_EQ(gErrFileName, *c.file ? dir.filePath(c.file) : "");
-        EXPECT_EQ(gLangBase, c.langBase);
-        EXPECT_EQ(QString("%1%2%3").arg(gLangList.size()).arg(gFdir).arg(gTgbnList.size()),
-                  QStringList({"00", "20", "2/store0", "2/store2"})[c.read]);
-        EXPECT_EQ(QString("%1 %2").arg(gCmdConsole).arg(gStopRequested), "0 0");
+        EXPECT_EQ(QString("%1 %2 %3 | %4 %5 %6")
+                      .arg(windows.opened.join(','))
+                      .arg(gErrNo)
+                      .arg(gLangBase)
+                      .arg(gLangList.size())
+                      .arg(gFdir)
+                      .arg(gTgbnList.size()),
+                  expected);
+        EXPECT_EQ(gErrFileName, gErrNo ? dir.filePath(file) : "");
+        EXPECT_EQ(gCmdConsole + (gStopRequested ? " stop" : ""), "0");
         EXPECT_EQ(QList<uint32_t>({gColorCyan, gColorYellow, gColorGrey, gColorGreen}),
                   QList<uint32_t>({0x00FFFF80, 0x0080FFFF, 0x00C0C0C0, 0x00C0FFC0}));
     }

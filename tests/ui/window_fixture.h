@@ -8,7 +8,6 @@
 #include "temp_app_dir.h"
 #include "widget_colours.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -29,10 +28,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         InitColours();
-        gPort = "1";
-        gPrototype = 1;
-        gSelectedModel = "M100";
-        gSelectedPcb = "MAIN";
+        std::tie(gPort, gPrototype, gSelectedModel, gSelectedPcb) =
+            std::tuple("1", 1, "M100", "MAIN");
         gFdir = app.path() + "/torvane/FieldKit/";
         gCountryList = {"US", "United States", "JP", "Japan"};
         gLangList = {"EN", "English", "JA", "Japanese"};
@@ -78,7 +75,6 @@ protected:
             bits += (enabled ? w(name)->isEnabled() : w(name)->isVisible()) ? u'1' : u'0';
         return bits;
     }
-
     // The colour the widget really paints at a point, as 0x00BBGGRR.
     static uint32_t painted(QWidget *w, QPoint at = {4, 4}) {
         const QColor c = w->grab().toImage().pixelColor(at);
