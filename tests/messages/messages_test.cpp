@@ -51,17 +51,17 @@ TEST(Messages, ErrorNumbersGiveTheirTextsInBothLanguages) {
     }
     gRunErrNo = 0;
     gErrFileName.clear();
-    gLangBase = 100;
-    QStringList texts; // each number of the table has its text; any other the unexpected one
-    for (const int16_t n : {100, 121, 111, 300, 302, 330, 340, 342, 343, 360, 314, 371, 999})
-        texts << GetErrorMessage(n).section("\r\n", 0, 0).left(30);
-    EXPECT_EQ(texts.join('|').toStdString(),
-              "Could not open the selected fi|Could not find the necessary f|Could not find the "
-              "necessary i|Could not open serial port.|Could not complete serial comm|Change of "
-              "the communication se|Did not receive the response w|Communication error has "
-              "happen|Flash ROM erase error has happ|Flash ROM write error has happ|Unexpected"
-              "　error has happened.|Unexpected　error has happened.|Unexpected　error "
-              "has happened.");
+    // clang-format off
+    const std::pair<QList<int16_t>, int> groups[] = { // numbers and the catalogue text they begin with
+        {{100, 110, 120, 130, 140, 160, 170, 171}, 161}, {{121, 122}, 163}, {{111}, 164}, {{300}, 169},
+        {{301, 331}, 191}, {{302}, 170}, {{303, 304}, 175}, {{330}, 181}, {{310, 340, 344, 346}, 182},
+        {{312, 313, 341, 342, 345, 347}, 183}, {{343, 350}, 184}, {{360, 361}, 185}, {{370}, 186},
+        {{109, 129, 139, 149, 169, 314, 371, 999}, 189}};
+    // clang-format on
+    for (const auto &[numbers, id] : groups) {
+        for (const int16_t n : numbers)
+            EXPECT_EQ(GetErrorMessage(n).section("\r\n", 0, 0), Msg(id)) << n;
+    }
 }
 
 } // namespace
