@@ -17,6 +17,13 @@ QString joined(std::initializer_list<int> ids) {
     return parts.join(kCrLf);
 }
 
+// The line of a run-time failure, with the CR LF before it; empty when gRunErrNo is 0.
+QString runTimeLine() {
+    if (gRunErrNo == 0)
+        return QString();
+    return kCrLf + QStringLiteral("ErrNo ") + QString::number(gRunErrNo) + u':' +
+           RunErrorDescription(gRunErrNo);
+}
 } // namespace
 
 QString GetErrorMessage(int16_t n) {
@@ -90,12 +97,11 @@ QString GetErrorMessage(int16_t n) {
         text = Msg(186) + kCrLf + Msg(187) + gFlashCheckSum + kCrLf + Msg(188) +
                Hex4(uint32_t(gObtainedCheckSum));
         break;
+    case 118:
+        text = Msg(118) + runTimeLine();
+        break;
     default:
-        text = Msg(189);
-        if (gRunErrNo != 0) {
-            text += kCrLf + QStringLiteral("ErrNo ") + QString::number(gRunErrNo) + u':' +
-                    RunErrorDescription(gRunErrNo);
-        }
+        text = Msg(189) + runTimeLine();
         break;
     }
     if (!gErrFileName.isEmpty())

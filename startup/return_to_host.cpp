@@ -158,7 +158,7 @@ void ReturnToHost(const QString &result, HostReturnUi &ui) {
     if (failure.code) {
         // The host would find its own hand-off again and take it for a fresh start: tell the
         // user instead, and end without starting it.
-        gErrNo = 119;
+        gErrNo = 118;
         gRunErrNo = int16_t(failure.code);
         gErrFileName = failure.path;
         ui.showMessage(GetErrorMessage(gErrNo));

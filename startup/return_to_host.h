@@ -27,7 +27,7 @@ public:
 // The new file is written completely and forced to disk as torvane.cha.buk before it replaces
 // torvane.cha in one rename, so the host finds either its old file or the whole new one. When
 // the new file cannot be written, backed up or moved into place, torvane.cha stays as it was,
-// the user is told what failed (error 119 with the failure code and the file), and the tool
+// the user is told what failed (error 118 with the failure code and the file), and the tool
 // ends without starting the host.
 void ReturnToHost(const QString &result, HostReturnUi &ui);
 

@@ -64,6 +64,9 @@ void frmQARN_UI::startRun() {
         m_ui->fraMessage->hide();
         offerConfirmation();
     } else if (!gStopRequested) {
+        // A failed run has nothing left to stop: the stop question goes before the last refresh
+        // lets pending clicks through, so that no Continue can make Cancel available again.
+        closeStopQuestion();
         refreshDisplay(blinkPhase());
         const int state = gDownloadState;
         int message = 143 + state;
@@ -76,8 +79,7 @@ void frmQARN_UI::startRun() {
             SetBackColour(failed, kColorLightRed);
         }
         gDownloadState = 9;
-        // The stop question may still be up: a failed run has nothing left to stop.
-        m_ui->fraMessage->hide();
+        m_ui->cmdCancel->setEnabled(false);
         if (m_links.showErrorWindow)
             m_links.showErrorWindow();
     } else {
@@ -88,6 +90,12 @@ void frmQARN_UI::startRun() {
         offerConfirmation();
     }
     m_tmrRefresh.stop();
+}
+
+void frmQARN_UI::closeStopQuestion() {
+    m_ui->cmdFwd->setEnabled(false);
+    m_ui->cmdBack->setEnabled(false);
+    m_ui->fraMessage->hide();
 }
 
 // After a finished or stopped run, Start becomes "O  K" to confirm the outcome.

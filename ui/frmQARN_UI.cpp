@@ -9,7 +9,9 @@
 #include "widget_colours.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QSvgRenderer>
 
 namespace {
@@ -78,6 +80,13 @@ frmQARN_UI::frmQARN_UI(Links links, QWidget *parent)
     connect(m_ui->cmdStart, &QPushButton::clicked, this, &frmQARN_UI::cmdStart_Click);
     connect(m_ui->treFirmList, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem *node, int) { treFirmList_NodeClick(node); });
+    // For a tree, selecting a node from the keyboard is a node click too.
+    m_ui->treFirmList->installEventFilter(this);
+    connect(m_ui->treFirmList, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *node) {
+                if (m_keySelecting)
+                    treFirmList_NodeClick(node);
+            });
     connect(&m_tmrRefresh, &QTimer::timeout, this, &frmQARN_UI::tmrRefresh_Timer);
 
     Form_Load();
@@ -250,6 +259,17 @@ void frmQARN_UI::closeEvent(QCloseEvent *event) {
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+// The tree handles a key press with this filter out of the way; a node it makes current
+// meanwhile was selected from the keyboard.
+bool frmQARN_UI::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != m_ui->treFirmList || event->type() != QEvent::KeyPress || m_keySelecting)
+        return QMainWindow::eventFilter(watched, event);
+    QScopedValueRollback<bool> keys(m_keySelecting, true);
+    QCoreApplication::sendEvent(watched, event); // passes the key on to the parents if unused
+    event->accept();
+    return true;
 }
 
 QLabel *frmQARN_UI::stepLabel(int index) const {

@@ -62,12 +62,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
     void loadIllustrations();
     void startRun();
     void offerConfirmation();
+    void closeStopQuestion();
     void confirmAndReset();
     void refreshDisplay(bool blinkOn);
     bool blinkPhase() const;
@@ -82,4 +84,5 @@ private:
     std::unique_ptr<SerialPortInterface> m_serial;
     bool m_runInProgress = false;
     bool m_inTick = false;
+    bool m_keySelecting = false; // the tree is handling a key press
 };

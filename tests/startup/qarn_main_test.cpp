@@ -1,5 +1,4 @@
 #include "qarn_main.h"
-#include "shared_state.h"
 #include "temp_app_dir.h"
 
 #include <gtest/gtest.h>
@@ -13,99 +12,43 @@ public:
     QStringList opened;
 };
 
-const QByteArray kQarnIni = "LANGUAGE 0\r\nPORT 1\r\nPROTOTYPE 1\r\n";
-const QByteArray kHostIni = "lang JP\r\nlang Japanese\r\ncntry JP\r\ncntry Japan\r\n";
-const QByteArray kHostCha = "MAIN SET\r\nFdir /store\r\nSelectedModel QX10\r\nSelectedPCB MAIN\r\n";
-const QByteArray kFirmDesc = "TGBN MAIN\r\nTGBNDESC Main board\r\n";
-
-void writeAll(const TempAppDir &dir) {
-    dir.write("QARN.ini", kQarnIni);
-    dir.write("torvane.ini", kHostIni);
-    dir.write("torvane.cha", kHostCha);
-    dir.write("FirmDesc.txt", kFirmDesc);
-}
-
-TEST(Main, AllFilesReadOpensOnlyTheMainWindow) {
-    TempAppDir dir;
-    writeAll(dir);
-    gStopRequested = true;
-    RecordingWindows windows;
-    Main(windows);
-    EXPECT_EQ(windows.opened, QStringList({"main"}));
-    EXPECT_EQ(gErrNo, 0);
-    EXPECT_EQ(gCmdConsole, QStringLiteral("0"));
-    EXPECT_FALSE(gStopRequested);
-    EXPECT_EQ(gColorCyan, 0x00FFFF80u);
-    EXPECT_EQ(gColorYellow, 0x0080FFFFu);
-    EXPECT_EQ(gColorGrey, 0x00C0C0C0u);
-    EXPECT_EQ(gColorGreen, 0x00C0FFC0u);
-    EXPECT_EQ(gLangList, QStringList({"JP", "Japanese"}));
-    EXPECT_EQ(gFdir, QStringLiteral("/store"));
-    EXPECT_EQ(gTgbnList, QStringList({"", "MAIN"}));
-}
-
-TEST(Main, MissingSettingsFileOpensOnlyTheErrorWindowInJapaneseAndReadsNoHostFile) {
-    TempAppDir dir;
-    writeAll(dir);
-    QFile::remove(dir.filePath("QARN.ini"));
-    gLangBase = 100;
-    RecordingWindows windows;
-    Main(windows);
-    EXPECT_EQ(windows.opened, QStringList({"error"}));
-    EXPECT_EQ(gErrNo, 130);
-    EXPECT_EQ(gLangBase, 0);
-    EXPECT_EQ(gErrFileName, dir.filePath("QARN.ini"));
-    EXPECT_TRUE(gLangList.isEmpty());
-    EXPECT_TRUE(gFdir.isEmpty());
-    EXPECT_TRUE(gTgbnList.isEmpty());
-    EXPECT_EQ(gColorYellow, 0x0080FFFFu); // colours are set before any read
-}
-
-struct StopCase {
-    const char *removed;
-    QByteArray replacement; // written instead when not empty
-    int16_t errNo;
-    bool hostIniRead;
-    bool hostChaRead;
-};
-
-TEST(Main, FirstFailingHostFileStopsTheSequence) {
-    const StopCase cases[] = {
-        {"torvane.ini", {}, 100, false, false},
-        {"torvane.ini", "lang\r\n", 109, false, false},
-        {"torvane.cha", {}, 110, true, false},
-        {"torvane.cha", "MAIN SET\r\nFdir /store\r\n", 111, true, true},
-        {"FirmDesc.txt", {}, 140, true, true},
-        {"FirmDesc.txt", "TGBNDESC early\r\n", 149, true, true},
-    };
-    for (const StopCase &c : cases) {
-        SCOPED_TRACE(std::string(c.removed) + " " + std::to_string(c.errNo));
+// The first failing read stops start-up, the readers after it are not run, and one window opens.
+TEST(Main, ReadsTheFilesInOrderAndOpensOneWindow) {
+    // clang-format off
+    // The file replaced (or removed), then: the window, gErrNo, gLangBase, and what was read from
+    // torvane.ini (entries), torvane.cha (Fdir) and FirmDesc.txt (list size).
+    const std::tuple<const char *, QByteArray, const char *> cases[] = {
+        {"QARN.ini", "LANGUAGE 0\r\n", "main 0 0 | 2 /s 2"},    {"QARN.ini", {}, "error 130 0 | 0  0"},
+        {"torvane.ini", {}, "error 100 100 | 0  0"},            {"torvane.ini", "lang\r\n", "error 109 100 | 0  0"},
+        {"torvane.cha", {}, "error 110 100 | 2  0"},            {"torvane.cha", "MAIN SET\r\nFdir /s\r\n", "error 111 100 | 2 /s 0"},
+        {"FirmDesc.txt", {}, "error 140 100 | 2 /s 0"},         {"FirmDesc.txt", "TGBNDESC early\r\n", "error 149 100 | 2 /s 0"}};
+    // clang-format on
+    for (const auto &[file, text, expected] : cases) {
         TempAppDir dir;
-        writeAll(dir);
-        QFile::remove(dir.filePath(c.removed));
-        if (!c.replacement.isEmpty())
-            dir.write(c.removed, c.replacement);
+        dir.write("QARN.ini", "LANGUAGE 1\r\n");
+        dir.write("torvane.ini", "lang JP\r\nlang Japanese\r\n");
+        dir.write("torvane.cha", "MAIN SET\r\nFdir /s\r\nSelectedModel QX10\r\nSelectedPCB M\r\n");
+        dir.write("FirmDesc.txt", "TGBN MAIN\r\nTGBNDESC Main board\r\n");
+        QFile::remove(dir.filePath(file));
+        if (!text.isEmpty())
+            dir.write(file, text);
+        gLangBase = 100;
+        gStopRequested = true;
         RecordingWindows windows;
         Main(windows);
-        EXPECT_EQ(windows.opened, QStringList({"error"}));
-        EXPECT_EQ(gErrNo, c.errNo);
-        EXPECT_EQ(gErrFileName, dir.filePath(c.removed));
-        EXPECT_EQ(gLangList.isEmpty(), !c.hostIniRead);
-        EXPECT_EQ(gFdir.isEmpty(), !c.hostChaRead);
-        EXPECT_TRUE(gTgbnList.isEmpty()); // FirmDesc.txt is last: read only when all went well
+        EXPECT_EQ(QString("%1 %2 %3 | %4 %5 %6")
+                      .arg(windows.opened.join(','))
+                      .arg(gErrNo)
+                      .arg(gLangBase)
+                      .arg(gLangList.size())
+                      .arg(gFdir)
+                      .arg(gTgbnList.size()),
+                  expected);
+        EXPECT_EQ(gErrFileName, gErrNo ? dir.filePath(file) : "");
+        EXPECT_EQ(gCmdConsole + (gStopRequested ? " stop" : ""), "0");
+        EXPECT_EQ(QList<uint32_t>({gColorCyan, gColorYellow, gColorGrey, gColorGreen}),
+                  QList<uint32_t>({0x00FFFF80, 0x0080FFFF, 0x00C0C0C0, 0x00C0FFC0}));
     }
-}
-
-TEST(Main, EnglishSettingsGiveEnglishLanguageBaseForLaterFailures) {
-    TempAppDir dir;
-    writeAll(dir);
-    dir.write("QARN.ini", "LANGUAGE 1\r\n");
-    QFile::remove(dir.filePath("torvane.ini"));
-    RecordingWindows windows;
-    Main(windows);
-    EXPECT_EQ(windows.opened, QStringList({"error"}));
-    EXPECT_EQ(gErrNo, 100);
-    EXPECT_EQ(gLangBase, 100);
 }
 
 } // namespace

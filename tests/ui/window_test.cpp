@@ -1,0 +1,400 @@
+#include "app_windows.h"
+#include "firm_tree.h"
+#include "frmError.h"
+#include "link_clock.h"
+#include "window_fixture.h"
+
+#include <QGroupBox>
+
+namespace {
+
+const char *const kSelect = "Select the firmware to be downloaded, then click the [Start] button.";
+constexpr uint32_t kGrey = 0xC0C0C0, kGreen = 0xC0FFC0, kYellow = 0x80FFFF, kCyan = 0xFFFF80,
+                   kWhite = 0xFFFFFF, kLightRed = 0x8080FF;
+
+// clang-format off
+// What the window shows in one state: Start, Cancel, Exit and the tree available or not, the colours
+// of the three buttons, Start's caption, the run message and gDownloadState (-1: a run is under way).
+struct WindowState { const char *onOff; uint32_t start, cancel, exit; const char *startText, *message; int16_t state; };
+const WindowState kIdle     {"0011", kGrey,  kGrey,   kYellow, "Start", kSelect, 0};
+const WindowState kReady    {"1011", kGreen, kGrey,   kYellow, "Start", kSelect, 0};
+const WindowState kRunning  {"0100", kCyan,  kYellow, kGrey,   "Start", "Downloading...", -1};
+const WindowState kSucceeded{"1000", kGreen, kGrey,   kGrey,   "O  K",  "Downloading complete", 5};
+const WindowState kStopped  {"1000", kGreen, kGrey,   kGrey,   "O  K",  "Downloading has been canceled.", 8};
+const WindowState kFailed   {"0000", kCyan,  kYellow, kGrey,   "Start", "Downloading...", 9};
+// clang-format on
+
+class MainWindow : public WindowTest {
+protected:
+    void expectState(const WindowState &s) {
+        EXPECT_EQ(shown({"cmdStart", "cmdCancel", "cmdExit", "treFirmList"}, true), s.onOff);
+        EXPECT_BACK(button("cmdStart"), s.start);
+        EXPECT_BACK(button("cmdCancel"), s.cancel);
+        EXPECT_BACK(button("cmdExit"), s.exit);
+        EXPECT_EQ(text("cmdStart") + " | " + text("lblDLMsg"),
+                  QString(s.startText) + " | " + s.message);
+        EXPECT_EQ(ForeColour(w("lblDLMsg")), s.state == 8 ? 0x0000FFu : 0u); // red after a stop
+        EXPECT_TRUE(s.state < 0 || gDownloadState == s.state) << gDownloadState;
+    }
+    void expectSteps(const std::vector<uint32_t> &backs) {
+        for (size_t i = 0; i < backs.size(); ++i)
+            EXPECT_BACK(step(int(i)), backs[i]);
+    }
+    void ready(int cput, const QString &version = "USENv0100") {
+        writeFirmware(version, cput);
+        open();
+        clickNode("M100=MAIN\\" + version);
+    }
+};
+
+TEST_F(MainWindow, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
+    // clang-format off
+    struct Case { int16_t prototype; const char *port, *setupInfo; int language; const char *shown, *title; WindowState s; };
+    const Case cases[] = {
+        {1, "1", "0", 1, "10", "Velmora QARN (Ver.3.31E) Download", {"0011", kGrey, kGrey, kYellow, "Start", kSelect, 0}},
+        {2, "12", "1", 0, "01", "Velmora QARN (Ver.3.31J)  Download", {"0010", kGrey, kGrey, kYellow, "開  始", "ダウンロードするシステムソフトを選んで[開始]ボタンをクリックしてください。", 0}},
+        {0, "3", "", 1, "01", "Velmora QARN (Ver.3.31E) Download", {"0010", kGrey, kGrey, kYellow, "Start", kSelect, 0}}};
+    // clang-format on
+    for (const Case &c : cases) {
+        std::tie(gPrototype, gPort, gSetupInfo) = std::tie(c.prototype, c.port, c.setupInfo);
+        writeIni(c.language);
+        open();
+        EXPECT_EQ(text("lblPortNo") + shown({"lblSim_Mode", "fraSetup"}) + window->windowTitle(),
+                  QString("Port COM") + c.port + c.shown + c.title);
+        EXPECT_EQ(gComm != nullptr, c.prototype == 0);
+        expectState(c.s);
+        EXPECT_EQ(window->focusWidget(), button("cmdSetupOK"));
+        expectSteps({kGrey, kGrey, kGrey, kGrey, kGrey, kGrey});
+        EXPECT_EQ(step(0)->text() + step(5)->text() + QString::number(ForeColour(step(5))), "0");
+        EXPECT_EQ(shown({"prgDownload", "lblCheckSum", "fraMessage", "lblStatus", "lblByteCount",
+                         "prgCPU_0", "prgCPU_1"}) +
+                      shown({"cmdDownload"}, true),
+                  "00000110");
+        EXPECT_EQ(QList<int>({w<QProgressBar>("prgDownload")->maximum(), value("prgCPU_0"),
+                              value("prgCPU_1"), window->refreshTimer().interval(),
+                              window->refreshTimer().isActive()}),
+                  QList<int>({1000, 0, 1000, 200, 0}));
+        EXPECT_EQ(text("lblByteCount") + text("lblStatus"), c.language ? "Initial" : "イニシャル");
+        QTreeWidgetItem *board = tree()->topLevelItem(0)->child(0);
+        EXPECT_TRUE(board->isExpanded() &&
+                    board->child(1)->data(0, Qt::UserRole).toString() == "M100=MAIN\\JPJAv0210");
+    }
+    window.reset();
+    EXPECT_EQ(gComm, nullptr); // the window's port goes with the window
+    QFile::remove(app.filePath("torvane.conf"));
+    open();
+    EXPECT_EQ(errorWindows, QList<int16_t>{160});
+    EXPECT_TRUE(window->isVisible() && tree()->topLevelItemCount() == 0);
+}
+
+TEST_F(MainWindow, CaptionsAndOverlaysAndExitHandsSubEndBack) {
+    // clang-format off
+    const std::pair<const char *, const char *> english[] = {
+        {"cmdDownload", "Download Firmware"}, {"cmdCancel", "Cancel"}, {"cmdExit", "Return to Main Menu"},
+        {"cmdFwd", "Stop Downloading"}, {"cmdBack", "Continue Downloading"}, {"cmdSetupOK", "O    K"},
+        {"lblFirmlist", "Selectable Firmware"}, {"lblControlMsg", "Click the button of the task to be executed."},
+        {"lblSetupMsg", "1. Connect PC and the device with Downloader PCB (QX4-7710).\r\n2. Trun on the device.\r\n3. Push the Start/Stop button."},
+        {"lblMessage", "Downloading the firmware.\r\nIf downloading is stopped, the device will not work until downloading is completed. "}};
+    // clang-format on
+    app.write("torvane.cha", "MAIN SET\r\n");
+    open();
+    for (const auto &[name, caption] : english)
+        EXPECT_EQ(text(name), caption) << name;
+    EXPECT_EQ(w<QGroupBox>("fraSetup")->title() + w<QGroupBox>("fraMessage")->title(),
+              "ConnectionCaution");
+    EXPECT_EQ(QList<QPoint>({w("fraSetup")->pos(), w("fraMessage")->pos()}),
+              QList<QPoint>({{162, 109}, {242, 109}})); // in twips 2425, 3637 and 1641
+    EXPECT_TRUE(window->close()); // an idle window closes without handing anything back
+    open();
+    button("cmdSetupOK")->click();
+    EXPECT_EQ(shown({"fraSetup", "treFirmList"}) + shown({"treFirmList"}, true), "011");
+    button("cmdCancel")->setEnabled(true);
+    for (const bool stop : {false, true}) {
+        button("cmdCancel")->click();
+        EXPECT_EQ(shown({"fraMessage"}) + shown({"cmdCancel", "cmdFwd", "cmdBack"}, true), "1011");
+        button(stop ? "cmdFwd" : "cmdBack")->click();
+        EXPECT_EQ(shown({"fraMessage"}) + shown({"cmdCancel", "cmdFwd", "cmdBack"}, true) +
+                      QString::number(gStopRequested),
+                  stop ? "10001" : "01000");
+    }
+    EXPECT_EQ(app.read("torvane.cha"), "MAIN SET\r\n");
+    button("cmdExit")->click();
+    EXPECT_EQ(app.read("torvane.cha") + app.read("torvane.cha.bak"), "SUB END\r\nMAIN SET\r\n");
+    EXPECT_EQ(host.events.mid(1), QStringList({"close", "end"})); // no host here: message 190
+    EXPECT_EQ(shown({"cmdExit", "cmdSetupOK"}, true), "00");
+}
+
+TEST_F(MainWindow, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWell) {
+    // clang-format off
+    struct Case { int language; const char *key, *read; int cput; QString board; const char16_t *info, *steps; };
+    const Case cases[] = {
+        {1, "JPJAv0210", "JPJAv0210", 1, "MAIN", u"Main board\r\n  Country/Region: Japan\r\n  Language: Japanese\r\n  Version: 02.10", u"Initial Setup 1 Erase Setup 2 Write Complete"},
+        {0, "USENv0100", "USENv0100", 5, "MAIN", u"Main board\r\n\u3000国/地域:United States\r\n\u3000言語:English\r\n\u3000バージョン:01.00", u"イニシャル セットアップ 1 セットアップ 2 消  去 書込み 完  了"},
+        {1, "XXYYv0304", "XXYYv0304", 6, "OTHER", u"MAIN\r\n  Country/Region: XX\r\n  Language: YY\r\n  Version: 03.04", u"Initial Setup 1 Setup 2 Erase Write Complete"},
+        {1, "USJAv0000", "USJAv0000", 0, "MAIN", u"Main board\r\n  Country/Region: United States\r\n  Language: Japanese\r\n  Version: 00.00", u"Initial Setup 1 Erase Setup 2 Write Complete"},
+        // A board click picks the highest number, the earlier of equals; malformed ones rank lowest.
+        {1, "", "USENv0210", 5, "MAIN", u"Main board\r\n  Country/Region: United States\r\n  Language: English\r\n  Version: 02.10", u"Initial Setup 1 Setup 2 Erase Write Complete"}};
+    // clang-format on
+    for (const Case &c : cases) {
+        writeIni(c.language);
+        std::tie(gTgbnList, gTgbnDescList) =
+            std::tuple(QStringList{"", c.board}, QStringList{"", "Main board"});
+        catalogue(
+            *c.key ? QStringList(c.key)
+                   : QStringList({"USENv0100", "USENv0210", "JPJAv0210", "USENv9x99", "USENv1.2"}));
+        for (const char *v : {c.read, "JPJAv0210"})
+            writeFirmware(v, c.cput);
+        open();
+        clickNode(QString("M100=MAIN") + (*c.key ? "\\" : "") + c.key);
+        EXPECT_EQ(text("lblFirmInfo"), QString::fromUtf16(c.info));
+        EXPECT_EQ(readFolder(), c.read) << c.read;
+        EXPECT_BACK(button("cmdStart"), kGreen);
+        EXPECT_TRUE(button("cmdStart")->isEnabled() && window->focusWidget() == button("cmdStart"));
+        QStringList steps;
+        for (int i = 0; i <= 5; ++i)
+            steps << step(i)->text();
+        EXPECT_EQ(steps.join(' '), QString::fromUtf16(c.steps));
+        expectSteps({kWhite, kGrey, kGrey, kGrey, kGrey, kGrey});
+        clickNode("M100");
+        EXPECT_EQ(text("lblFirmInfo") + shown({"cmdStart"}, true), "0");
+        EXPECT_BACK(button("cmdStart"), kGrey);
+    }
+    QTest::keyClick(tree(), Qt::Key_Down); // the board: its newest version
+    EXPECT_EQ(readFolder() + shown({"cmdStart"}, true), "USENv02101");
+    QTest::keyClick(tree(), Qt::Key_Up); // the model
+    EXPECT_EQ(text("lblFirmInfo") + shown({"cmdStart"}, true), "0");
+    QTest::keyClick(tree(), Qt::Key_End); // a version without a folder
+    EXPECT_EQ(errorWindows, QList<int16_t>{120});
+    catalogue({"USENv0000", "USENv0a00"}); // nothing to pick: the board's description alone
+    gIrdFile.clear();
+    open();
+    clickNode("M100=MAIN");
+    EXPECT_EQ(text("lblFirmInfo") + readFolder() + shown({"cmdStart"}, true), "Main board0");
+    EXPECT_EQ(errorWindows.size() + boxes.size(), 1);
+}
+
+TEST_F(MainWindow, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
+    catalogue({"USENv0100", "JPJAv0210", "USJAv0000", "XXYYv0100"});
+    const QString folder = storeFolder("USENv0100");
+    for (const QString name : {"b.ift", "A.IFT", "c.Ift"}) {
+        writeFirmware("USENv0100", 5, name, "DF " + name.left(1).toLatin1() + ".BIN\r\n");
+        app.write(folder + name.left(1) + ".BIN", "k");
+    }
+    QDir().mkpath(app.filePath(folder + "0.ift"));           // a folder, not a file
+    app.write(folder + ".0.ift", "CPUT 5\r\nDF HIDDEN\r\n"); // a hidden file
+    writeFirmware("JPJAv0210", 5);
+    QFile::remove(app.filePath(storeFolder("JPJAv0210") + "KERNEL.BIN"));
+    app.write(storeFolder("XXYYv0100") + "readme.txt", "no description here");
+    // The host's folder named with another letter case and the other separator.
+    ASSERT_TRUE(QDir(app.filePath("torvane")).rename("FieldKit", "FIELDKIT"));
+    const QString fdir = gFdir = app.path() + "\\torvane\\fieldKIT\\host";
+    open();
+    clickNode("M100=MAIN\\USENv0100");
+    EXPECT_EQ(QFileInfo(gIrdFile).fileName(), "A.BIN");
+    const std::tuple<QString, const char *, const char *> noDescription[] = {
+        {fdir, "XXYYv0100", "XXYYv0100/*.ift"},
+        {fdir, "USJAv0000", "USJAv0000/*.ift"},
+        {app.path() + "/torvane/FIELDKIT2/", "USENv0100", "/torvane/FIELDKIT2/"},
+    };
+    for (const auto &[tool, version, fileEnd] : noDescription) {
+        errorWindows.clear();
+        gFdir = tool;
+        gRunErrNo = 7;
+        clickNode(QString("M100=MAIN\\") + version);
+        EXPECT_EQ(errorWindows, QList<int16_t>{120}) << version;
+        EXPECT_TRUE(gRunErrNo == 0 && gErrFileName.endsWith(fileEnd)) << gErrFileName.toStdString();
+        EXPECT_TRUE(button("cmdStart")->isEnabled());
+    }
+    gFdir = fdir;
+    clickNode("M100=MAIN\\JPJAv0210");
+    EXPECT_EQ(boxes, QStringList("Velmora QARN (Ver.3.31E) | Could not find the necessary file."
+                                 "\r\n  File name: " +
+                                 gErrFileName + " | 1024")); // OK, no icon
+    EXPECT_FALSE(button("cmdStart")->isEnabled());
+    EXPECT_BACK(button("cmdStart"), kGrey);
+    EXPECT_EQ(errorWindows.size(), 1);
+    EXPECT_EQ(ToolPrefix("C:\\t\\FieldKit\\a\\fieldkit\\"), "C:\\t\\FieldKit\\");
+}
+
+TEST_F(MainWindow, EachRunEndsInItsStateAndOkResetsTheWindow) {
+    const auto stopAndWait = [this] {
+        button("cmdFwd")->click();
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window->refreshTimer().isActive(); }));
+    };
+    const std::pair<std::function<bool(QString &)>, const WindowState &> cases[] = {
+        {[&](QString &sum) { // a stop that the sequence cleared again
+             gDownloadState = 4;
+             EXPECT_FALSE(window->close()); // closing asks the stop question instead
+             window->cmdStart_Click();      // nor does Start run twice
+             stopAndWait();
+             std::tie(gStopRequested, gDownloadState, sum) = std::tuple(false, 5, "ABCD");
+             return true;
+         },
+         kSucceeded},
+        {[&](QString &) {
+             std::tie(gDownloadState, gByteTotal, gByteCount) = std::tuple(4, 7000, 3500);
+             EXPECT_TRUE(QTest::qWaitFor([this] { return value("prgDownload") == 500; }));
+             button("cmdCancel")->click();
+             stopAndWait();
+             gByteCount = 7000;
+             return false;
+         },
+         kStopped},
+        {[&](QString &) { // a failure while the stop question is up
+             std::tie(gDownloadState, gErrNo) = std::tuple(2, 350);
+             button("cmdCancel")->click();
+             // A Continue click still waiting when the run fails cannot bring Cancel back.
+             QMetaObject::invokeMethod(button("cmdBack"), &QAbstractButton::click,
+                                       Qt::QueuedConnection);
+             return false;
+         },
+         kFailed},
+    };
+    for (const auto &[act, end] : cases) {
+        ready(0);
+        expectState(kReady);
+        runs = 0;
+        runner = [&](QString &sum) {
+            expectState(kRunning);
+            EXPECT_TRUE(window->refreshTimer().isActive() && !gStopRequested);
+            return act(sum);
+        };
+        std::tie(gStopRequested, gByteCount) = std::tuple(true, 99);
+        button("cmdStart")->click();
+        expectState(end);
+        EXPECT_EQ(shown({"fraMessage", "lblCheckSum"}) + text("lblCheckSum"),
+                  end.state == 5 ? "01CheckSum\r\nABCD  OK" : "01");
+        EXPECT_FALSE(window->refreshTimer().isActive());
+        if (end.state != 8)
+            expectSteps(end.state == 5 ? std::vector{kGrey, kGreen, kGreen, kGreen, kGreen, kYellow}
+                                       : std::vector{kGrey, kGreen, kLightRed});
+        EXPECT_TRUE(end.state != 8 || value("prgDownload") == 500); // frozen at the stop request
+        EXPECT_EQ(errorWindows, end.state == 9 ? QList<int16_t>{350} : QList<int16_t>{});
+        window->cmdStart_Click(); // "O  K"; nothing after a failure
+        EXPECT_EQ(runs, 1);
+        expectState(end.state == 9 ? kFailed : kIdle);
+        if (end.state == 9)
+            continue;
+        expectSteps({kGrey, kGrey, kGrey, kGrey, kGrey, kGrey});
+        EXPECT_EQ(step(0)->text() + shown({"lblCheckSum", "prgDownload"}), "00");
+        EXPECT_EQ(value("prgCPU_0") + gByteCount, 0);
+    }
+}
+
+TEST_F(MainWindow, FailureCaptionsTheFailedStepByVariant) {
+    const std::tuple<int, int16_t, const char *> cases[] = {
+        {0, 1, "Setup 1 Error"}, {1, 2, "Erase Error"},   {0, 3, "Setup 2 Error"},
+        {0, 4, "Write Error"},   {5, 2, "Setup 2 Error"}, {6, 3, "Erase Error"},
+    };
+    for (const auto &[cput, state, caption] : cases) {
+        ready(cput);
+        runner = [state = state](QString &) { return (gDownloadState = state) == 0; };
+        window->cmdStart_Click();
+        EXPECT_EQ(step(state)->text(), caption) << cput << " " << state;
+        EXPECT_BACK(step(state), kLightRed);
+        EXPECT_BACK(step(state - 1), state == 1 ? kWhite : kGreen);
+    }
+}
+
+TEST_F(MainWindow, EachTickShowsTheStateOfTheRun) {
+    // clang-format off
+    struct Tick {
+        int16_t variant, state; int32_t count, total;
+        double seconds; // wall clock since midnight
+        int download, cpu0, cpu1; // bar values, -1 for a hidden bar
+        uint32_t current; // back colour of the step under way
+    };
+    const Tick ticks[] = {
+        {0, 1, 1500, 3000, 1.0, 500, 500, 1000, kWhite}, // the kernel goes over
+        {0, 2, 0, 0, 3.0, -1, 0, 1000, kWhite}, {1, 2, 0, 0, 4.0, -1, 0, 0, kYellow}, // the erase blinks
+        {0, 3, 0, 0, 4.0, -1, 1000, 0, kYellow}, // setup 2 after the erase
+        {1, 3, 300, 3000, 5.0, 100, 100, 0, kWhite}, // variant 1 sends the kernel at step 3
+        {2, 3, 0, 0, 5.0, -1, 1000, 1000, kWhite}, {3, 3, 0, 0, 6.0, -1, 1000, 0, kYellow}, // erase at 3
+        {2, 4, 3500, 7000, 6.0, 500, 0, 500, kYellow}, // writing fills the flash bar
+        {2, 4, 9000, 7000, 6.0, 1000, 0, 1000, kYellow}, {2, 4, -5, 7000, 6.0, 0, 0, 0, kYellow},
+        {2, 4, 1, 2000, 6.0, 0, 0, 0, kYellow}, {2, 4, 3, 2000, 6.0, 2, 0, 2, kYellow}, // half to even
+        {2, 4, 0, 0, 0.5, -1, 1000, 1000, kYellow}, {2, 4, 0, 0, 1.4, -1, 1000, 1000, kWhite},
+        {2, 5, 0, 0, 1.0, -1, 1000, 1000, kYellow}, // every step done
+        {2, 8, 1, 2, 1.0, -1, 0, 1000, kGrey}, {2, 9, 1, 2, 1.0, -1, 0, 1000, kGrey}}; // ended
+    // clang-format on
+    open();
+    for (const Tick &t : ticks) {
+        SCOPED_TRACE(testing::Message() << t.variant << " " << t.state << " " << t.count);
+        window->ResetProgressBars();
+        window->ResetStepLabels();
+        window->ShowStepCaptions(gSeqType = t.variant);
+        std::tie(gDownloadState, gByteCount, gByteTotal, clockSeconds) =
+            std::tie(t.state, t.count, t.total, t.seconds);
+        window->refreshTimer().start();
+        window->tmrRefresh_Timer();
+        EXPECT_EQ(QList<int>({shown({"prgDownload"}) == "1" ? value("prgDownload") : -1,
+                              value("prgCPU_0"), value("prgCPU_1")}),
+                  QList<int>({t.download, t.cpu0, t.cpu1}));
+        EXPECT_BACK(step(std::min<int>(t.state, 5)), t.state > 5 ? kGrey : t.current);
+        for (int i = 1; i < t.state && i < 5; ++i)
+            EXPECT_BACK(step(i), t.state > 5 ? kGrey : kGreen);
+        EXPECT_BACK(step(0), t.state >= 2 && t.state <= 5 ? kGrey : kWhite);
+        EXPECT_EQ(window->refreshTimer().isActive(), t.state < 5);
+    }
+}
+
+TEST_F(MainWindow, SimulatedRunEndsWithTheDescriptionsCheckSum) {
+    FakeLinkClock clock;
+    ScopedLinkClock useClock(&clock);
+    writeIni(0);
+    ready(1);
+    runner = frmQARN_UI::DefaultLinks().runDownload;
+    window->cmdStart_Click();
+    EXPECT_EQ(text("lblCheckSum") + text("lblDLMsg"), "CheckSum\r\nBEEF OKダウンロード完了");
+}
+
+TEST_F(WindowTest, ErrorWindowShowsTheErrorInTheCurrentLanguageAndOkHandsBackSubError) {
+    // clang-format off
+    const std::tuple<int32_t, int16_t, const char *, const char *, const char *> cases[] = {
+        {0, 130, "/app/QARN.ini", "", "Velmora QARN (Ver.3.31J)  Error|E130|指定されたファイルがオープンできませんでした。\n  ファイル名: /app/QARN.ini|メインメニューへ戻る"},
+        {100, 302, "", "AdjBitRate", "Velmora QARN (Ver.3.31E) Error|E302|Could not complete serial communication adjustment within the time limit.\nCheck the following items:\n"
+         "  Cable connection\n  Power of the connected device\n  If the Start LED of the control box is lit\n\n  Function: AdjBitRate|Return to Main Menu"}};
+    // clang-format on
+    app.write("torvane.cha", "MAIN SET\r\n");
+    for (const auto &[base, errNo, file, function, expected] : cases) {
+        std::tie(gLangBase, gErrNo, gErrFileName, gFuncName) =
+            std::tuple(base, errNo, file, function);
+        frmError window(host);
+        window.show();
+        auto *ok = window.findChild<QPushButton *>("cmdErrorOK");
+        EXPECT_EQ(
+            QStringList({window.windowTitle(), window.findChild<QLabel *>("lblErrorCode")->text(),
+                         window.findChild<QLabel *>("lblError")->text(), ok->text()})
+                .join('|'),
+            QString::fromUtf8(expected));
+        EXPECT_EQ(painted(ok, {4, ok->height() / 2}), kYellow); // the shared yellow
+        EXPECT_TRUE(ok->isEnabled() && window.findChild<QWidget *>("Shape1"));
+    }
+    frmError(host).findChild<QPushButton *>("cmdErrorOK")->click();
+    EXPECT_EQ(app.read("torvane.cha"), "SUB ERROR\r\n");
+    EXPECT_EQ(host.events.mid(1), QStringList({"close", "end"}));
+}
+
+TEST_F(WindowTest, ToolWindowsAreDumpedAndClosedMostRecentFirst) {
+    qputenv("QARN_DUMP_WINDOWS", app.filePath("windows.txt").toUtf8());
+    QFile::remove(app.filePath("torvane.conf"));
+    AppStartupWindows().showMainWindow(); // its load fails: the error window opens first
+    AppHostReturnUi().showMessage("one\r\ntwo");
+    qunsetenv("QARN_DUMP_WINDOWS");
+    EXPECT_EQ(boxes, QStringList("Velmora QARN (Ver.3.31E) | one\ntwo | 1024"));
+    const QString dump = QString::fromUtf8(app.read("windows.txt"));
+    EXPECT_TRUE(dump.startsWith("window: Velmora QARN (Ver.3.31E) Error\n  lblErrorCode: E160\n"));
+    EXPECT_TRUE(dump.contains("\nwindow: Velmora QARN (Ver.3.31E) Download\n"));
+    EXPECT_TRUE(dump.contains("  qt_msgbox_label: one\\ntwo\n")) << dump.toStdString();
+    QStringList closed;
+    for (QWidget *shown : QApplication::topLevelWidgets()) {
+        EXPECT_TRUE(!shown->isVisible() || !shown->isModal());
+        QObject::connect(shown, &QObject::destroyed,
+                         [&closed, n = shown->objectName()] { closed << n; });
+    }
+    AppHostReturnUi().closeAllWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(closed, QStringList({"frmQARN_UI", "frmError"}));
+}
+
+} // namespace
