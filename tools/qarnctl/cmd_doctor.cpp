@@ -92,21 +92,26 @@ QString commandLineOf(const QString &procDir) {
 
 Account readAccount(const QString &proc) {
     Account account;
-    account.uid = ::geteuid();
-    account.groups = {::getegid()};
+    bool known = false;
     const QList<QByteArray> lines =
         readSmallFile(proc + QStringLiteral("/self/status")).split('\n');
     for (const QByteArray &line : lines) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         // Uid: and Gid: give real, effective, saved and file-system ids.
-        if (fields.first() == "Uid:" && fields.size() > 2)
+        if (fields.first() == "Uid:" && fields.size() > 2) {
             account.uid = fields[2].toUInt();
-        else if (fields.first() == "Gid:" && fields.size() > 2)
-            account.groups = {fields[2].toUInt()};
-        else if (fields.first() == "Groups:")
+            known = true;
+        } else if (fields.first() == "Gid:" && fields.size() > 2) {
+            account.groups << fields[2].toUInt();
+        } else if (fields.first() == "Groups:") {
             for (qsizetype i = 1; i < fields.size(); ++i)
                 if (!fields[i].isEmpty())
                     account.groups << fields[i].toUInt();
+        }
+    }
+    if (!known) {
+        account.uid = ::geteuid();
+        account.groups = {::getegid()};
     }
     const passwd *user = ::getpwuid(account.uid);
     account.name = user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
