@@ -86,7 +86,7 @@ protected:
         QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"),
                     path(usb + "1-2:1.0/ttyUSB0/driver"));
         QFile::link(path(usb + "1-2:1.0/ttyUSB0"), path("sys/class/tty/" + name + "/device"));
-        QFile::link(pty, path("proc/4242/fd/3"));
+        QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
         app.write("proc/4242/cmdline", QByteArray("minicom\0-D\0/dev/ttyUSB0\0", 25));
         app.write("proc/self/status", "Uid:\t4321\t4321\t4321\t4321\nGroups:\t\n");
         app.write("lock/LCK.." + name, "      4242\n");

@@ -152,9 +152,12 @@ public:
     int run(bool json) {
         readSettings();
         if (checkPort()) {
-            const bool usable = checkAccess() & checkBusy();
+            // Each check runs even when the one before failed: together they say all that is
+            // wrong. Only opening the port waits until nothing stands in its way.
+            const bool allowed = checkAccess();
+            const bool free = checkBusy();
             checkAdapter();
-            const bool opens = usable && checkLine();
+            const bool opens = allowed && free && checkLine();
             if (!probeFile.isEmpty())
                 checkProbe(opens);
         }
