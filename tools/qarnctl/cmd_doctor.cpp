@@ -219,9 +219,10 @@ private:
         const QString relink =
             QStringLiteral("ln -sfn /dev/serial/by-id/<adapter> %1").arg(link.filePath());
         QString where;
+        QString named; // the device as the link or the number names it
         if (link.isSymLink() || link.exists()) {
-            where = link.isSymLink() ? linkName + QStringLiteral(" -> ") + link.symLinkTarget()
-                                     : link.filePath();
+            named = link.isSymLink() ? link.symLinkTarget() : link.filePath();
+            where = link.isSymLink() ? linkName + QStringLiteral(" -> ") + named : named;
             m_device = link.canonicalFilePath();
             if (m_device.isEmpty()) {
                 add(name, Status::Fail,
@@ -230,14 +231,14 @@ private:
                 return false;
             }
         } else {
-            const QString device = QStringLiteral("/dev/ttyS%1").arg(*number - 1);
-            where = device + QStringLiteral(" (no %1 in %2)").arg(linkName, gAppDir);
-            m_device = QFileInfo(device).canonicalFilePath();
+            named = QStringLiteral("/dev/ttyS%1").arg(*number - 1);
+            where = named + QStringLiteral(" (no %1 in %2)").arg(linkName, gAppDir);
+            m_device = QFileInfo(named).canonicalFilePath();
             if (m_device.isEmpty()) {
                 add(name, Status::Fail,
                     QStringLiteral("port %1: no %2 in %3, and %4 does not exist")
                         .arg(*number)
-                        .arg(linkName, gAppDir, device),
+                        .arg(linkName, gAppDir, named),
                     QStringLiteral("link the adapter as port %1 (ls /dev/serial/by-id/ names "
                                    "the adapters): ")
                             .arg(*number) +
@@ -245,7 +246,7 @@ private:
                 return false;
             }
         }
-        if (m_device != link.symLinkTarget() && m_device != link.filePath())
+        if (m_device != named)
             where += QStringLiteral(" (%1)").arg(m_device);
         struct stat info = {};
         if (::stat(QFile::encodeName(m_device).constData(), &info) != 0 || !S_ISCHR(info.st_mode)) {
@@ -465,27 +466,19 @@ private:
                           .arg(opened.first(), opened.last()));
             return true;
         }
-        QString advice;
-        switch (failure) {
-        case RunError::PermissionDenied:
-            advice = QStringLiteral("the account may not use the port: see access");
-            break;
-        case RunError::InvalidArgument:
-            advice = QStringLiteral("these line settings are not usable: BRATE, DLEN, PARITY and "
-                                    "STOP in QARN.ini or the description");
-            break;
-        case RunError::PortAlreadyOpen:
-            advice = QStringLiteral("another program holds the port: close it");
-            break;
-        default:
-            advice = QStringLiteral("plug the adapter in again; dmesg tells what the system saw");
-        }
+        const char *advice =
+            failure == RunError::PermissionDenied  ? "the account may not use the port: see access"
+            : failure == RunError::PortAlreadyOpen ? "another program holds the port: close it"
+            : failure == RunError::InvalidArgument
+                ? "these line settings are not usable: BRATE, DLEN, PARITY and STOP in QARN.ini "
+                  "or the description"
+                : "plug the adapter in again; dmesg tells what the system saw";
         add(name, Status::Fail,
             QStringLiteral("it does not open at %1: run-time code %2 (%3)")
                 .arg(settings)
                 .arg(failure)
                 .arg(RunErrorDescription(failure)),
-            advice);
+            QString::fromLatin1(advice));
         return false;
     }
 
