@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "doctor_probe.h"
 #include "error_messages.h"
+#include "host_lookup.h"
 #include "ift_file.h"
 #include "link.h"
 #include "number_text.h"
@@ -23,8 +24,6 @@
 #include <QJsonObject>
 #include <QSet>
 #include <cstdio>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,81 +62,12 @@ struct Check {
     QString advice;
 };
 
-// The account as the kernel sees this process: effective user and every group it carries.
-struct Account {
-    uint uid = 0;
-    QList<uint> groups;
-    QString name;
-};
-
 QString oneLine(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).simplified();
 }
 
 QString errorText() {
     return ErrorCodeText() + u' ' + oneLine(GetErrorMessage(gErrNo));
-}
-
-QByteArray readSmallFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
-}
-
-QString commandLineOf(const QString &procDir) {
-    QByteArray bytes = readSmallFile(procDir + QStringLiteral("/cmdline"));
-    bytes.replace('\0', ' ');
-    const QString text = QString::fromLocal8Bit(bytes).trimmed();
-    return text.isEmpty() ? QStringLiteral("?") : text;
-}
-
-Account readAccount(const QString &proc) {
-    Account account;
-    bool known = false;
-    const QList<QByteArray> lines =
-        readSmallFile(proc + QStringLiteral("/self/status")).split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        // Uid: and Gid: give real, effective, saved and file-system ids.
-        if (fields.first() == "Uid:" && fields.size() > 2) {
-            account.uid = fields[2].toUInt();
-            known = true;
-        } else if (fields.first() == "Gid:" && fields.size() > 2) {
-            account.groups << fields[2].toUInt();
-        } else if (fields.first() == "Groups:") {
-            for (qsizetype i = 1; i < fields.size(); ++i)
-                if (!fields[i].isEmpty())
-                    account.groups << fields[i].toUInt();
-        }
-    }
-    if (!known) {
-        account.uid = ::geteuid();
-        account.groups = {::getegid()};
-    }
-    const passwd *user = ::getpwuid(account.uid);
-    account.name = user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
-    return account;
-}
-
-QString groupName(uint gid) {
-    const group *entry = ::getgrgid(gid);
-    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(gid);
-}
-
-// Whether the group database lists `user` in group `gid` (joined, perhaps after this login).
-bool groupListsUser(uint gid, const QString &user) {
-    const group *entry = ::getgrgid(gid);
-    for (char **member = entry ? entry->gr_mem : nullptr; member && *member; ++member)
-        if (QString::fromLocal8Bit(*member) == user)
-            return true;
-    return false;
-}
-
-QString modeText(mode_t mode) {
-    QString text = S_ISCHR(mode) ? QStringLiteral("c") : QStringLiteral("-");
-    const char letters[] = "rwxrwxrwx";
-    for (int bit = 0; bit < 9; ++bit)
-        text += (mode & (0400 >> bit)) ? QChar(letters[bit]) : QChar('-');
-    return text;
 }
 
 class Doctor {
@@ -266,8 +196,8 @@ private:
         const QString name = QStringLiteral("access");
         struct stat info = {};
         ::stat(QFile::encodeName(m_device).constData(), &info);
-        const Account account = readAccount(proc);
-        const QString group = groupName(info.st_gid);
+        const Account account = ReadAccount(proc);
+        const QString group = GroupName(info.st_gid);
         const bool member = account.groups.contains(info.st_gid);
         const auto may = [&](mode_t read, mode_t write) {
             return (info.st_mode & read) && (info.st_mode & write);
@@ -281,7 +211,7 @@ private:
             allowed = may(S_IROTH, S_IWOTH);
         const QString found =
             QStringLiteral("%1 %2:%3, %4 is %5in %3")
-                .arg(modeText(info.st_mode), owner(info.st_uid))
+                .arg(ModeText(info.st_mode), UserName(info.st_uid))
                 .arg(group, account.name, member ? QString() : QStringLiteral("not "));
         if (allowed) {
             add(name, Status::Ok,
@@ -296,7 +226,7 @@ private:
                                "MODE=\"0660\"), then: sudo usermod -aG dialout %1, and log in "
                                "again")
                     .arg(account.name));
-        } else if (groupListsUser(info.st_gid, account.name)) {
+        } else if (GroupListsUser(info.st_gid, account.name)) {
             add(name, Status::Fail,
                 refused + QStringLiteral(": it joined %1 after this login").arg(group),
                 QStringLiteral("log in again (or start a shell with: newgrp %1)").arg(group));
@@ -308,11 +238,6 @@ private:
         return false;
     }
 
-    static QString owner(uint uid) {
-        const passwd *user = ::getpwuid(uid);
-        return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
-    }
-
     bool checkBusy() {
         const QString name = QStringLiteral("busy");
         // A pseudo-terminal's master holder is the other end of the line, not a competitor.
@@ -320,31 +245,17 @@ private:
         QStringList holders;
         QStringList otherEnd;
         QList<qint64> pids;
-        const QDir procDir(proc);
-        for (const QString &entry : procDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            bool number = false;
-            const qint64 pid = entry.toLongLong(&number);
-            if (!number || pid == ::getpid())
-                continue;
-            const QDir fds(procDir.filePath(entry) + QStringLiteral("/fd"));
-            bool holds = false;
-            bool master = false;
-            for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System)) {
-                const QString target = QFile::symLinkTarget(fds.filePath(fd));
-                holds = holds || target == m_device;
-                master = master || target == u"/dev/ptmx" || target == u"/dev/pts/ptmx";
-            }
-            if (!holds)
-                continue;
-            const QString holder =
-                QStringLiteral("pid %1 (%2)").arg(pid).arg(commandLineOf(procDir.filePath(entry)));
-            if (pty && master) {
-                otherEnd << holder;
+        for (const Holder &holder : HoldersOf(proc, m_device)) {
+            const QString text =
+                QStringLiteral("pid %1 (%2)").arg(holder.pid).arg(holder.commandLine);
+            if (pty && holder.holdsMaster) {
+                otherEnd << text;
             } else {
-                holders << holder;
-                pids << pid;
+                holders << text;
+                pids << holder.pid;
             }
         }
+        const QDir procDir(proc);
         QStringList stale;
         QSet<QString> seen;
         const QString lockName = QStringLiteral("LCK..") + QFileInfo(m_device).fileName();
@@ -355,12 +266,12 @@ private:
                 continue;
             seen.insert(canonical);
             const qint64 pid =
-                QString::fromLatin1(readSmallFile(file).split('\n').first()).trimmed().toLongLong();
+                QString::fromLatin1(ReadSmallFile(file).split('\n').first()).trimmed().toLongLong();
             if (pid > 0 && QFileInfo::exists(procDir.filePath(QString::number(pid)))) {
                 holders << QStringLiteral("lock file %1 of pid %2 (%3)")
                                .arg(file)
                                .arg(pid)
-                               .arg(commandLineOf(procDir.filePath(QString::number(pid))));
+                               .arg(CommandLineOf(proc, pid));
                 if (!pids.contains(pid))
                     pids << pid;
             } else {
