@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 
-#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -21,30 +21,18 @@ struct Outcome {
 Outcome qarnctl(const QStringList &args) {
     QProcess p;
     p.start(QStringLiteral(QARNCTL_PATH), args);
-    Outcome r;
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.exitCode = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+    return {ended ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
-const QByteArray kDescription = "CPUT 6\r\n"
-                                "DF kernel.bin\r\n"
-                                "PFN PROG.MOT\r\n"
-                                "UT 100\r\n"
-                                "UCS 1a2b\r\n"
-                                "FSA 00000000\r\n"
-                                "FEA 0003FFFF\r\n"
-                                "FCS 9F3C\r\n"
-                                "ATO 0F\r\n"
-                                "ETO 5A\r\n"
-                                "STO 0\r\n"
-                                "BRATE2 38400\r\n"
-                                "PARITY 2\r\n"
-                                "NDTCD 1\r\n"
-                                "SETUPINFO 0\r\n";
+const QByteArray kDescription = "CPUT 6\r\nDF kernel.bin\r\nPFN PROG.MOT\r\nUT 100\r\nUCS 1a2b\r\n"
+                                "FSA 00000000\r\nFEA 0003FFFF\r\nFCS 9F3C\r\nATO 0F\r\nETO 5A\r\n"
+                                "STO 0\r\nBRATE2 38400\r\nPARITY 2\r\nNDTCD 1\r\nSETUPINFO 0\r\n";
+// A download the simulated target completes: kernel "k" (6B), one flash byte "p" (70).
+const QByteArray kTargetDescription = "CPUT 0\r\nDF kernel.bin\r\nPFN PROG.MOT\r\nUT 0\r\n"
+                                      "UCS 006B\r\nFSA 00000000\r\nFEA 00000000\r\nFCS 0070\r\n"
+                                      "ATO 1\r\nSTO 1\r\nPDSIZE 512\r\n";
 
 class QarnctlTest : public ::testing::Test {
 protected:
@@ -53,156 +41,230 @@ protected:
         app.write("fw/v1/Kernel.bin", "k");
         app.write("fw/v1/prog.mot", "p");
         app.write("fw/v1/FW.ift", kDescription);
+        app.write("fw/v1/T.ift", kTargetDescription);
+        app.write("fw/v1/D9.ift", kTargetDescription + "DLEN 9\r\n");
+    }
+    void TearDown() override {
+        sim.terminate();
+        sim.waitForFinished(3000);
     }
     QString path(const QString &name) const { return app.filePath(name); }
-    Outcome check(const QString &ift) {
-        return qarnctl({"check", "--app-dir", path("app"), path(ift)});
+    // ROOT is the temporary folder, APP its application folder, PTY the target's line (NAME
+    // its name), KEYS a usable pair of key tables.
+    QString expand(QString text) const {
+        return text.replace("KEYS", "--key-a 0102030400 --key-b 10200000")
+            .replace("APP", path("app"))
+            .replace("ROOT", app.path())
+            .replace("PTY", pty)
+            .replace("OWNER", QFileInfo(pty).owner())
+            .replace("GROUP", QFileInfo(pty).group())
+            .replace("NAME", QFileInfo(pty).fileName());
+    }
+    // qarn-target-sim on app/COM1, recording what it receives, and fake roots: sys/ an FTDI
+    // adapter (latency 16 ms), proc/ uid 4321 in no group and a holder with its lock/ file.
+    void startSim(const QString &faults) {
+        sim.start(TARGET_SIM_PATH, QString("--link %1 --record %2 %3")
+                                       .arg(path("app/COM1"), path("received.bin"), faults)
+                                       .split(' ', Qt::SkipEmptyParts));
+        QByteArray ready;
+        while (!ready.contains('\n') && sim.waitForReadyRead(10000))
+            ready += sim.readAllStandardOutput();
+        pty = QString::fromLatin1(ready).section(' ', 1).trimmed();
+        const QString name = QFileInfo(pty).fileName(), usb = "sys/devices/usb1/1-2/";
+        QFile::setPermissions(pty, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                       QFile::WriteGroup);
+        for (const QString &attribute :
+             QString("idVendor=0403 idProduct=6001 product=FT232R 1-2:1.0/ttyUSB0/latency_timer=16")
+                 .split(' '))
+            app.write(usb + attribute.section('=', 0, 0), attribute.section('=', 1).toLatin1());
+        QDir().mkpath(path("sys/bus/usb-serial/drivers/ftdi_sio"));
+        QDir().mkpath(path("sys/class/tty/" + name));
+        QDir().mkpath(path("proc/4242/fd"));
+        QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"),
+                    path(usb + "1-2:1.0/ttyUSB0/driver"));
+        QFile::link(path(usb + "1-2:1.0/ttyUSB0"), path("sys/class/tty/" + name + "/device"));
+        QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
+        app.write("proc/4242/cmdline", QByteArray("minicom\0-D\0/dev/ttyUSB0\0", 25));
+        app.write("proc/self/status", "Uid:\t4321\t4321\t4321\t4321\nGroups:\t\n");
+        app.write("lock/LCK.." + name, "      4242\n");
+    }
+    // The doctor's report as text lines; --json gives the same lines, all with " => ".
+    QStringList doctor(const QString &args, int &exitCode) {
+        const Outcome r = qarnctl(QStringList{"doctor", "--app-dir", path("app")} +
+                                  args.split(' ', Qt::SkipEmptyParts));
+        exitCode = r.exitCode;
+        QStringList lines = args.contains("--json") ? QStringList() : r.out.split('\n');
+        for (const QJsonValue v : QJsonDocument::fromJson(r.out.toUtf8())["checks"].toArray())
+            lines << v["status"].toString().leftJustified(4) + ' ' +
+                         v["name"].toString().leftJustified(7) + ' ' + v["found"].toString() +
+                         " => " + v["advice"].toString();
+        return lines.filter(QRegularExpression("."));
     }
 
     TempAppDir app;
+    QProcess sim;
+    QString pty;
 };
 
-TEST_F(QarnctlTest, CheckPrintsEveryValueInOrder) {
-    const Outcome r = check("fw/v1/FW.ift");
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QString expected = "gSeqType=3\n"
-                             "gIrdFile=" +
-                             path("fw/v1/Kernel.bin") +
-                             "\n"
-                             "gPrgFile=" +
-                             path("fw/v1/prog.mot") +
-                             "\n"
-                             "gIrdCheckSum=1A2B\n"
-                             "gFlashStart=00000000\n"
-                             "gFlashEnd=0003FFFF\n"
-                             "gFlashCheckSum=9F3C\n"
-                             "gBitRate=9600\n"
-                             "gBitRate2=38400\n"
-                             "gDataBits=8\n"
-                             "gParity=E\n"
-                             "gStopBits=1\n"
-                             "gPacketSize=1024\n"
-                             "gSendBlankBlocks=1\n"
-                             "gWaitTime=100\n"
-                             "gAdjustTimeout=15\n"
-                             "gEraseTimeout=90\n"
-                             "gStatusTimeout=0\n"
-                             "gTransferTimeout=2.5\n"
-                             "gDataTimeout=2.5\n"
-                             "gWriteTimeout=2.5\n"
-                             "gSetupInfo=0\n"
-                             "protected=0\n";
-    EXPECT_EQ(r.out, expected);
-}
-
-TEST_F(QarnctlTest, PackedDescriptionChecksTheSameAsThePlainOne) {
-    const Outcome pack = qarnctl({"pack", "--key-a", "0a0b0c0d00", "--key-b", "11220000",
+TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderForThePlainAndThePackedForm) {
+    const Outcome pack = qarnctl({"pack", "--key-a", "0a0b0c0d00", "--key-b=11220000",
                                   path("fw/v1/FW.ift"), path("fw/v1/SAFE.ift")});
-    ASSERT_EQ(pack.exitCode, 0) << pack.err.toStdString();
-    const QByteArray packed = app.read("fw/v1/SAFE.ift");
-    ASSERT_EQ(packed.size(), 256 + kDescription.size());
-    EXPECT_EQ(packed.mid(12, 8).toHex(), "5b21e07c94d3a6f8");
-    EXPECT_EQ(packed.mid(212, 16).toHex(), "3f9a0c7e51b82d46e09f7a1c5d3b8e62");
-    EXPECT_EQ(packed.mid(120, 5).toHex(), "0a0b0c0d00");
-    EXPECT_EQ(packed.mid(36, 4).toHex(), "11220000");
+    ASSERT_EQ(pack.exitCode, 0);
     // "CP" is 43 50: 43+0A+11 = 5E, 50+0B+22 = 7D
-    EXPECT_EQ(packed.mid(256, 2).toHex(), "5e7d");
-
-    const Outcome plain = check("fw/v1/FW.ift");
-    const Outcome safe = check("fw/v1/SAFE.ift");
-    ASSERT_EQ(safe.exitCode, 0);
-    EXPECT_TRUE(safe.out.endsWith("\nprotected=1\n"));
-    EXPECT_EQ(safe.out.chopped(2), plain.out.chopped(2)); // all but the protected flag's digit
-    EXPECT_TRUE(plain.out.endsWith("\nprotected=0\n"));
+    EXPECT_EQ(app.read("fw/v1/SAFE.ift").mid(256, 2).toHex(), "5e7d");
+    const QString expected =
+        QString("gSeqType=3 gIrdFile=%1 gPrgFile=%2 gIrdCheckSum=1A2B gFlashStart=00000000 "
+                "gFlashEnd=0003FFFF gFlashCheckSum=9F3C gBitRate=9600 gBitRate2=38400 gDataBits=8 "
+                "gParity=E gStopBits=1 gPacketSize=1024 gSendBlankBlocks=1 gWaitTime=100 "
+                "gAdjustTimeout=15 gEraseTimeout=90 gStatusTimeout=0 gTransferTimeout=2.5 "
+                "gDataTimeout=2.5 gWriteTimeout=2.5 gSetupInfo=0 protected=")
+            .arg(path("fw/v1/Kernel.bin"), path("fw/v1/prog.mot"))
+            .replace(' ', '\n');
+    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/FW.ift")}).out,
+              expected + "0\n");
+    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/SAFE.ift")}).out,
+              expected + "1\n");
 }
 
-TEST_F(QarnctlTest, CheckRefusalPrintsTheErrorNumberAndText) {
-    struct Case {
-        const char *name;
-        QByteArray text; // empty: no description file at all
-        QString expected;
-    };
-    const QString file = "  File name: " + path("fw/v1/X.ift") + "\n";
-    const Case cases[] = {
-        {"missing", {}, "E120\nCould not open the selected file.\n" + file},
-        {"no kernel", kDescription + "DF NONE.BIN\r\n",
-         "E121\nCould not find the necessary file.\n" + file},
-        {"no program", kDescription + "PFN NONE\r\n",
-         "E122\nCould not find the necessary file.\n" + file},
-        {"bad start", kDescription + "FSA 0000\r\n",
-         "E123\nCould not find the necessary information in the file.\n  FSA\n" + file},
-        {"long line", kDescription + QByteArray(40000, 'x'),
-         "E129\nUnexpected\u3000error has happened.\nErrNo 6:Overflow\n" + file},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        QFile::remove(path("fw/v1/X.ift"));
-        if (!c.text.isEmpty())
-            app.write("fw/v1/X.ift", c.text);
-        const Outcome r = check("fw/v1/X.ift");
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.out, c.expected);
-    }
-}
-
-TEST_F(QarnctlTest, CheckWithoutSettingsFileIs130InJapanese) {
-    QFile::remove(path("app/QARN.ini"));
-    const Outcome r = check("fw/v1/FW.ift");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "E130\n指定されたファイルがオープンできませんでした。\n  ファイル名: " +
-                         path("app/QARN.ini") + "\n");
-}
-
-TEST_F(QarnctlTest, HelpAndUsageErrors) {
-    const std::pair<QStringList, int> cases[] = {
-        {{"check", "--help"}, 0},
-        {{"pack", "--help"}, 0},
-        {{"check"}, 2},
-        {{"check", "--app-dir"}, 2},
-        {{"check", "--bogus", "a.ift"}, 2},
-        {{"check", "a.ift", "b.ift"}, 2},
-        {{"pack", "--key-a", "0102030400", "in"}, 2},
-        {{"pack", "--key-a", "0102030400", "--key-b", "10200000", "in"}, 2},
-        {{"pack", "--key-a", "0102030405", "--key-b", "10200000", "in", "out"}, 2},
-        {{"pack", "--key-a", "0102030400", "--key-b", "10203040", "in", "out"}, 2},
-        {{"pack", "--key-a", "0011223344", "--key-b", "10200000", "in", "out"}, 2},
-        {{"pack", "--key-a", "01020304", "--key-b", "10200000", "in", "out"}, 2},
-        {{"pack", "--key-a", "01020304zz", "--key-b", "10200000", "in", "out"}, 2},
-    };
-    for (const auto &[args, code] : cases) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        const Outcome r = qarnctl(args);
-        EXPECT_EQ(r.exitCode, code);
-        if (code == 0)
-            EXPECT_TRUE(r.out.startsWith("usage: qarnctl " + args.first()));
-        else
-            EXPECT_TRUE(r.err.contains("usage: qarnctl " + args.first()));
-    }
-}
-
-TEST_F(QarnctlTest, PackRefusesWithoutTouchingTheOutput) {
+TEST_F(QarnctlTest, RefusalsAndUsageErrorsSayWhyAndLeaveTheOutputAlone) {
+    app.write("fw/v1/BAD.ift", kDescription + "FSA 0000\r\n");
+    app.write("fw/v1/LONG.ift", kDescription + QByteArray(40000, 'x'));
     app.write("out.ift", "old");
     app.write("empty.txt", "");
-    const Outcome first = qarnctl({"pack", "--key-a", "0102030400", "--key-b", "10200000",
-                                   path("fw/v1/FW.ift"), path("packed.ift")});
-    ASSERT_EQ(first.exitCode, 0);
     QDir().mkpath(path("folder.ift"));
-#ifdef Q_OS_UNIX
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
-#endif
-    const QString ins[] = {path("none.txt"), path("empty.txt"), path("packed.ift"),
-                           path("folder.ift"), path("pipe.ift")};
-    for (const QString &in : ins) {
-        SCOPED_TRACE(in.toStdString());
-        const Outcome r =
-            qarnctl({"pack", "--key-a", "0102030400", "--key-b", "10200000", in, path("out.ift")});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(app.read("out.ift"), QByteArray("old"));
+    const std::tuple<QString, int, QString> cases[] = {
+        {"check --app-dir=APP ROOT/none.ift", 1,
+         "E120\nCould not open the selected file.\n  File name: ROOT/none.ift\n"},
+        {"check --app-dir=APP ROOT/fw/v1/BAD.ift", 1,
+         "E123\nCould not find the necessary information in the file.\n  FSA\n  File name: "
+         "ROOT/fw/v1/BAD.ift\n"},
+        {"check --app-dir=APP ROOT/fw/v1/LONG.ift", 1,
+         "E129\nUnexpected\u3000error has happened.\nErrNo 6:Overflow\n  File name: "
+         "ROOT/fw/v1/LONG.ift\n"},
+        {"--version", 0, "qarnctl 3."},
+        {"check --help", 0, "usage: qarnctl check [options] FILE.ift\n"},
+        {"doctor -h", 0, "usage: qarnctl doctor [options]\n"},
+        {"", 2, "usage: qarnctl [options] COMMAND"},
+        {"frob", 2, "qarnctl: unknown command 'frob'\n"},
+        {"check", 2, "qarnctl check: no description file given\n"},
+        {"check --app-dir", 2, "qarnctl check: Missing value after '--app-dir'.\n"},
+        {"check --bogus a.ift", 2, "qarnctl check: Unknown option 'bogus'.\n"},
+        {"check a.ift b.ift", 2, "qarnctl check: only one description file"},
+        {"flash --repeat=0 a.ift", 2, "qarnctl flash: --repeat needs a count of 1 or more"},
+        {"flash --json --app-dir=APP none.ift", 1,
+         R"({"checksum":"0000","errno":120,"error":"Could not open)"},
+        {"doctor extra", 2, "qarnctl doctor: unexpected argument 'extra'\n"},
+        {"doctor --app-dir=/nowhere", 2, "qarnctl doctor: '/nowhere' is not a folder\n"},
+        {"pack --key-a 0102030400 in", 2, "qarnctl pack: both --key-a and --key-b are needed"},
+        {"pack KEYS in", 2, "qarnctl pack: give one input file and one output file"},
+        {"pack --key-a 0102030405 --key-b 10200000 in out", 2,
+         "qarnctl pack: --key-a needs a zero byte"},
+        {"pack --key-a 0102030400 --key-b 10203040 in out", 2,
+         "qarnctl pack: --key-b needs a zero byte"},
+        {"pack --key-a 01020304 --key-b 10200000 in out", 2,
+         "qarnctl pack: --key-a must be 10 hexadecimal"},
+        {"pack --key-a 01020304zz --key-b 10200000 in out", 2,
+         "qarnctl pack: --key-a must be 10 hexadecimal"},
+        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/packed.ift", 0, ""},
+        {"pack KEYS ROOT/none.txt ROOT/out.ift", 1,
+         "qarnctl pack: cannot read 'ROOT/none.txt' (error 53)"},
+        {"pack KEYS ROOT/empty.txt ROOT/out.ift", 1, "qarnctl pack: 'ROOT/empty.txt' is empty"},
+        {"pack KEYS ROOT/packed.ift ROOT/out.ift", 1,
+         "qarnctl pack: 'ROOT/packed.ift' is already protected"},
+        {"pack KEYS ROOT/folder.ift ROOT/out.ift", 1,
+         "qarnctl pack: 'ROOT/folder.ift' is not a regular file"},
+        {"pack KEYS ROOT/pipe.ift ROOT/out.ift", 1,
+         "qarnctl pack: 'ROOT/pipe.ift' is not a regular file"},
+        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/no/out.ift", 1,
+         "qarnctl pack: cannot write 'ROOT/no/out.ift'"},
+    };
+    for (const auto &[args, code, text] : cases) {
+        SCOPED_TRACE(args.toStdString());
+        const Outcome r = qarnctl(expand(args).split(' ', Qt::SkipEmptyParts));
+        EXPECT_EQ(r.exitCode, code);
+        EXPECT_EQ((r.out + r.err).left(expand(text).size()), expand(text));
     }
-    const Outcome noFolder = qarnctl({"pack", "--key-a", "0102030400", "--key-b", "10200000",
-                                      path("fw/v1/FW.ift"), path("nowhere/out.ift")});
-    EXPECT_EQ(noFolder.exitCode, 1);
-    EXPECT_FALSE(QFileInfo::exists(path("nowhere")));
+    EXPECT_EQ(app.read("out.ift"), QByteArray("old"));
+    EXPECT_FALSE(QFileInfo::exists(path("no")));
+}
+
+TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
+    QFile::link(path("nothing"), path("app/COM2"));
+    QFile::link(path("app/QARN.ini"), path("app/COM3"));
+    const QString ok = "OK   port\nOK   access\nOK   busy    no other process holds PTY; the "
+                       "other end of this pseudo-terminal is pid\nOK   adapter\nOK   line\n";
+    // The target's faults ("-": the one before), options, status, the start of each line.
+    const std::tuple<const char *, QString, int, QString> cases[] = {
+        {"", "--port 1 --probe ROOT/fw/v1/T.ift", 0,
+         ok + "OK   probe   the boot program answered 00 at 9600 bit/s after 0."},
+        {"--no-adjust-answer", "--port 1 --probe ROOT/fw/v1/T.ift", 1,
+         ok + "FAIL probe   no answer within 1 s (ATO) at 9600 bit/s ("},
+        {"--adjust-answer 80", "--port 1 --probe ROOT/fw/v1/T.ift --json", 1,
+         ok + "FAIL probe   the boot program answered 80 instead of 00 at 9600 bit/s after 0."},
+        {"", "", 1, "FAIL port    QARN.ini gives no port (no PORT line) => put PORT n in QARN.ini"},
+        {"-", "--port 99", 1,
+         "FAIL port    port 99: no COM99 in APP, and /dev/ttyS98 does not exist => link the"},
+        {"-", "--port 2", 1,
+         "FAIL port    port 2 is COM2 -> ROOT/nothing, which does not exist => plug the adapter "
+         "in, or link the port to it: ln -sfn /dev/serial/by-id/<adapter> APP/COM2"},
+        {"-", "--port 3", 1,
+         "FAIL port    port 3 is COM3 -> APP/QARN.ini, which is not a character device => link"},
+        {"-", "--port 1 --probe ROOT/fw/v1/D9.ift", 1,
+         "OK   port\nOK   access\nOK   busy\nOK   adapter\nFAIL line    it does not open at "
+         "9600,N,9,1: "
+         "run-time code 5 (Invalid procedure call or argument) => these line settings are not "
+         "usable\nFAIL probe   not tried: the port is not usable => mend the failed checks"},
+        {"-", "--port=1 --sysfs ROOT/sys --proc ROOT/proc --lock-dir ROOT/lock --probe ROOT/none",
+         1,
+         "OK   port    port 1 is COM1 -> PTY, a character device\n"
+         "FAIL access  $USER may not read and write it (crw-rw---- OWNER:GROUP, $USER is not in "
+         "GROUP) => sudo usermod -aG GROUP $USER, then log in again\n"
+         "FAIL busy    PTY is held by pid 4242 (minicom -D /dev/ttyUSB0); lock file "
+         "ROOT/lock/LCK..NAME of pid 4242 (minicom -D /dev/ttyUSB0) => close the port in that "
+         "program, or end it (kill 4242), then try again\n"
+         "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms: the echoed "
+         "transfer of a 4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer "
+         "than its time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
+         "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
+         "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
+         "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
+        {"-", "--port=1 --proc ROOT/sys --lock-dir ROOT/lock --json", 0,
+         "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
+         "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
+         "it\nOK   adapter sysfs knows no adapter for PTY\n"
+         "OK   line    it opens at 9600,N,8,1, the line settings of a download"},
+    };
+    for (const auto &[faults, args, code, text] : cases) {
+        SCOPED_TRACE(args.toStdString());
+        if (QString(faults) != "-")
+            startSim(faults);
+        int exitCode = -1;
+        const QStringList lines = doctor(expand(args), exitCode);
+        const QStringList expected = expand(text).split('\n');
+        EXPECT_EQ(exitCode, code);
+        ASSERT_EQ(lines.size(), expected.size()) << qPrintable(lines.join('\n'));
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            EXPECT_TRUE(lines[i].startsWith(expected[i])) << qPrintable(lines[i]);
+        if (QString(faults) == "-" || !args.contains("--probe"))
+            continue;
+        EXPECT_TRUE(lines.last().endsWith(" Restart the device in boot mode before a download: "
+                                          "the probe has used up its bit-rate adjustment."));
+        TearDown(); // the target has written down all it received: only the 00 pattern
+        const QByteArray received = app.read("received.bin");
+        EXPECT_EQ(received, QByteArray(std::max<qsizetype>(received.size(), 1), '\x00'));
+    }
+    // A download on the same line names the slow adapter once, then goes on in JSON lines.
+    const Outcome r = qarnctl({"flash", "--app-dir", path("app"), "--port", "1", "--json",
+                               "--sysfs=" + path("sys"), path("fw/v1/T.ift")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err.count("flash: warning: the latency timer of the adapter on " + pty +
+                          " is 16 ms: the kernel transfer takes about 0.1 s instead of 0.0 s"),
+              1);
+    const QStringList phases = r.out.split('\n').filter(R"("total":0})");
+    ASSERT_EQ(phases.size(), 5) << qPrintable(r.out);
+    EXPECT_TRUE(r.out.endsWith(R"({"checksum":"0070","errno":0,"error":"","outcome":"ok"})"
+                               "\n"));
 }
 
 } // namespace

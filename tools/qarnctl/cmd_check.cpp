@@ -1,3 +1,4 @@
+#include "cli.h"
 #include "commands.h"
 
 #include "error_messages.h"
@@ -10,23 +11,18 @@
 #include <cstdio>
 
 namespace {
-const char kCheckUsage[] =
-    "usage: qarnctl check [--app-dir DIR] FILE.ift\n"
-    "\n"
+const char kCheckDescription[] =
     "Reads a firmware description exactly as the tool does before a download, starting from\n"
     "the QARN.ini of DIR (default: the folder of qarnctl), and prints the values a download\n"
     "would use, one name=value line each. A protected description is unpacked in memory.\n"
     "\n"
     "Exit status: 0 the description is usable, 1 it is refused (the first line is E and the\n"
-    "error number, the error text follows), 2 usage error.\n";
+    "error number, the error text follows), 2 usage error.";
+
+const QString kCommand = QStringLiteral("qarnctl check");
 
 void printUtf8(const QString &text) {
     std::fputs(text.toUtf8().constData(), stdout);
-}
-
-int usageError(const char *message) {
-    std::fprintf(stderr, "qarnctl check: %s\n\n%s", message, kCheckUsage);
-    return 2;
 }
 
 QString valueLines() {
@@ -63,34 +59,28 @@ QString valueLines() {
 } // namespace
 
 int runCheck(const QStringList &args) {
-    QString appDir;
-    QString file;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == u"--help" || arg == u"-h") {
-            std::fputs(kCheckUsage, stdout);
-            return 0;
-        }
-        if (arg == u"--app-dir") {
-            if (i + 1 >= args.size())
-                return usageError("--app-dir needs a folder");
-            appDir = args.at(++i);
-        } else if (arg.startsWith(u"--app-dir=")) {
-            appDir = arg.mid(10);
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return usageError(qPrintable(QStringLiteral("unknown option '%1'").arg(arg)));
-        } else if (file.isEmpty()) {
-            file = arg;
-        } else {
-            return usageError("only one description file can be checked");
-        }
-    }
-    if (file.isEmpty())
-        return usageError("no description file given");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kCheckDescription));
+    const QCommandLineOption appDirOption(
+        QStringLiteral("app-dir"),
+        QStringLiteral("application folder holding QARN.ini (default: the folder of qarnctl)"),
+        QStringLiteral("DIR"));
+    parser.addOption(appDirOption);
+    parser.addPositionalArgument(QStringLiteral("FILE.ift"),
+                                 QStringLiteral("the firmware description to read"));
+    if (const auto status = parseCommandLine(parser, kCommand, args))
+        return *status;
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty())
+        return usageError(kCommand, QStringLiteral("no description file given"));
+    if (files.size() > 1)
+        return usageError(kCommand, QStringLiteral("only one description file can be checked"));
+    const QString file = files.first();
+    QString appDir = parser.value(appDirOption);
     if (appDir.isEmpty())
         appDir = QCoreApplication::applicationDirPath();
     if (!QFileInfo(appDir).isDir())
-        return usageError(qPrintable(QStringLiteral("'%1' is not a folder").arg(appDir)));
+        return usageError(kCommand, QStringLiteral("'%1' is not a folder").arg(appDir));
 
     gAppDir = QFileInfo(appDir).absoluteFilePath();
     if (!ReadIftFile(QFileInfo(file).absoluteFilePath())) {

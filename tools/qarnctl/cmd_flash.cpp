@@ -1,11 +1,14 @@
 // qarnctl flash: one download from the command line, as the Start button runs it, with the
 // phases and a progress bar per transfer on standard error.
 
+#include "adapter.h"
 #include "catalogue.h"
+#include "cli.h"
 #include "commands.h"
 #include "download.h"
 #include "error_messages.h"
 #include "ift_file.h"
+#include "number_text.h"
 #include "qt_serial_port.h"
 #include "shared_state.h"
 #include "trace.h"
@@ -13,6 +16,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -24,24 +29,13 @@
 
 namespace {
 
-const char kFlashUsage[] =
-    "usage: qarnctl flash [--app-dir DIR] [--port N] [--trace FILE] FILE.ift\n"
-    "\n"
+const char kFlashDescription[] =
     "Downloads the firmware that FILE.ift describes into the target, as the Start button does:\n"
     "reads QARN.ini from the application folder and the description, opens port N (the file\n"
     "COMn in the application folder when it exists, else /dev/ttyS<n-1>), and runs the\n"
     "description's download sequence. With PROTOTYPE other than 0 in QARN.ini it runs the\n"
     "simulated download instead, without any port. The host's hand-off files are not touched.\n"
-    "\n"
-    "Options:\n"
-    "  --app-dir DIR   application folder holding QARN.ini (default: the folder of qarnctl)\n"
-    "  --port N        port number, instead of PORT in QARN.ini\n"
-    "  --repeat N      run the download N times in this one process, one device after\n"
-    "                  another; a line \"run I/N: checksum=XXXX\" or \"run I/N: E<number>\" on\n"
-    "                  standard output after each, and the first failure ends the series\n"
-    "  --trace FILE    write a serial trace of the run to FILE (replaced): every exchange with\n"
-    "                  its time, direction, bytes and step, and the outcome\n"
-    "  --help          this text\n"
+    "A USB adapter whose latency timer is above 2 ms is named on standard error first.\n"
     "\n"
     "Standard error shows each phase by its name in the chosen language and a progress bar for\n"
     "each transfer (one line per phase and per tenth of a transfer when it is not a terminal).\n"
@@ -50,7 +44,13 @@ const char kFlashUsage[] =
     "  0  the download succeeded; the last line is checksum=XXXX (the target's flash checksum)\n"
     "  1  it failed; the lines are E<number> and the error text with the step's name\n"
     "  2  usage error\n"
-    "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n";
+    "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n"
+    "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
+    "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
+    "\"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\" under\n"
+    "--repeat); the exit statuses stay the same.";
+
+const QString kCommand = QStringLiteral("qarnctl flash");
 
 constexpr std::chrono::milliseconds kPollInterval{150};
 constexpr int kBarWidth = 30;
@@ -65,6 +65,10 @@ void onStopSignal(int) {
 void printOut(const QString &text) {
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
+}
+
+void printJsonLine(const QJsonObject &object) {
+    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
 }
 
 // The name of a phase as the step display shows it: the erase comes second in variants 0 and
@@ -90,7 +94,8 @@ QString phaseName(int state, int seqType) {
 // Follows gDownloadState, gByteCount and gByteTotal and draws them on standard error.
 class ProgressReport {
 public:
-    explicit ProgressReport(bool terminal) : m_terminal(terminal) {}
+    // `json`: JSON lines on standard output instead of text on standard error.
+    ProgressReport(bool terminal, bool json) : m_terminal(terminal && !json), m_json(json) {}
 
     void poll() {
         const int state = gDownloadState;
@@ -102,8 +107,12 @@ public:
             // Phases run 1 to 5 in every variant; one that passed between two polls is still
             // named, so the log shows every phase of the run.
             const int first = state > m_state ? m_state + 1 : state;
-            for (int passed = std::max(first, 1); passed <= state; ++passed)
-                line(QString("[%1/5] %2").arg(passed).arg(phaseName(passed, gSeqType)));
+            for (int passed = std::max(first, 1); passed <= state; ++passed) {
+                if (m_json)
+                    printJsonLine(progressObject(passed, 0, 0));
+                else
+                    line(QString("[%1/5] %2").arg(passed).arg(phaseName(passed, gSeqType)));
+            }
             m_state = state;
             m_tenth = -1;
             m_total = 0;
@@ -145,6 +154,10 @@ private:
         if (tenth <= m_tenth)
             return;
         m_tenth = tenth;
+        if (m_json) {
+            printJsonLine(progressObject(m_state, std::min(count, m_total), m_total));
+            return;
+        }
         line(QString("[%1/5] %2 %3% (%4/%5)")
                  .arg(m_state)
                  .arg(name)
@@ -166,7 +179,15 @@ private:
         m_barOpen = false;
     }
 
+    static QJsonObject progressObject(int phase, int done, int total) {
+        return {{"phase", phase},
+                {"name", phaseName(phase, gSeqType)},
+                {"done", done},
+                {"total", total}};
+    }
+
     bool m_terminal;
+    bool m_json;
     bool m_barOpen = false;
     int m_state = 0;
     int m_total = 0;
@@ -224,52 +245,100 @@ QString windowText(QString text) {
     return text.replace("\r\n", "\n");
 }
 
-int reportFailure() {
-    printOut(QString("E%1\n%2\n").arg(gErrNo).arg(windowText(ErrorWindowText())));
+// The outcome of a run as one JSON line: "ok", "failed" or "stopped", the error number and its
+// text (0 and "" after success), and the target's checksum.
+void printOutcome(const QString &outcome, const QString &checksum, int run) {
+    QJsonObject line{{"outcome", outcome},
+                     {"errno", outcome == u"ok" ? 0 : int(gErrNo)},
+                     {"error", outcome == u"ok"        ? QString()
+                               : outcome == u"stopped" ? Msg(127)
+                                                       : windowText(ErrorWindowText())},
+                     {"checksum", checksum}};
+    if (run > 0)
+        line.insert("run", run);
+    printJsonLine(line);
+}
+
+int reportFailure(bool json, const QString &checksum) {
+    if (json)
+        printOutcome("failed", checksum, 0);
+    else
+        printOut(QString("E%1\n%2\n").arg(gErrNo).arg(windowText(ErrorWindowText())));
     return 1;
 }
 
-int reportStopped() {
-    printOut(Msg(127) + "\n");
+int reportStopped(bool json, const QString &checksum) {
+    if (json)
+        printOutcome("stopped", checksum, 0);
+    else
+        printOut(Msg(127) + "\n");
     return 3;
+}
+
+// Names an adapter whose latency timer slows the echoed kernel transfer, before the run.
+void warnAboutLatency(const QString &sysfs) {
+    const std::optional<int16_t> port = ToInt16(gPort);
+    const QString device = port ? QtSerialPort::portLocation(*port) : QString();
+    if (device.isEmpty())
+        return;
+    const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(device).fileName());
+    if (adapter.latencyMs <= kMaxGoodLatencyMs)
+        return;
+    const int bitRate = gBitRate.toInt() > 0 ? gBitRate.toInt() : 9600;
+    const qint64 kernel = QFileInfo(gIrdFile).size();
+    std::fprintf(stderr,
+                 "qarnctl flash: warning: the latency timer of the adapter on %s is %d ms: the "
+                 "kernel transfer takes about %.1f s instead of %.1f s. Set it to 1 ms (see "
+                 "'qarnctl doctor').\n",
+                 qPrintable(device), adapter.latencyMs,
+                 KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
+                 KernelTransferSeconds(kernel, bitRate, 1));
 }
 
 } // namespace
 
 int runFlash(const QStringList &args) {
-    QString appDir;
-    QString port;
-    QString iftPath;
-    QString tracePath;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kFlashDescription));
+    const QCommandLineOption appDirOption(
+        "app-dir", "application folder holding QARN.ini (default: the folder of qarnctl)", "DIR");
+    const QCommandLineOption portOption("port", "port number, instead of PORT in QARN.ini", "N");
+    const QCommandLineOption repeatOption(
+        "repeat",
+        "run the download N times in this one process, one device after another; a line "
+        "\"run I/N: checksum=XXXX\" or \"run I/N: E<number>\" on standard output after each, "
+        "and the first failure ends the series",
+        "N");
+    const QCommandLineOption traceOption(
+        "trace",
+        "write a serial trace of the run to FILE (replaced): every exchange with its time, "
+        "direction, bytes and step, and the outcome",
+        "FILE");
+    const QCommandLineOption jsonOption("json", "progress and result as JSON lines on standard "
+                                                "output, for scripts");
+    const QCommandLineOption sysfsOption(
+        "sysfs", "sysfs root where the adapter's latency timer is read (default /sys)", "DIR",
+        "/sys");
+    parser.addOptions(
+        {appDirOption, portOption, repeatOption, traceOption, jsonOption, sysfsOption});
+    parser.addPositionalArgument("FILE.ift", "the firmware description to download");
+    if (const auto status = parseCommandLine(parser, kCommand, args))
+        return *status;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1)
+        return usageError(kCommand, files.isEmpty() ? QString("no description file given")
+                                                    : QString("only one description file"));
+    const QString iftPath = files.first();
+    const QString appDir = parser.value(appDirOption);
+    const QString port = parser.value(portOption);
+    const QString tracePath = parser.value(traceOption);
+    const bool json = parser.isSet(jsonOption);
     int repeat = 1;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kFlashUsage, stdout);
-            return 0;
-        }
-        if ((arg == "--app-dir" || arg == "--port") && i + 1 < args.size()) {
-            (arg == "--app-dir" ? appDir : port) = args[++i];
-        } else if (arg == "--trace" && i + 1 < args.size()) {
-            tracePath = args[++i];
-        } else if (arg == "--repeat" && i + 1 < args.size()) {
-            bool number = false;
-            repeat = args[++i].toInt(&number);
-            if (!number || repeat < 1) {
-                std::fprintf(stderr, "qarnctl flash: --repeat needs a count of 1 or more\n");
-                return 2;
-            }
-        } else if (arg.startsWith("-") || !iftPath.isEmpty()) {
-            std::fprintf(stderr, "qarnctl flash: unexpected argument '%s'\n\n%s", qPrintable(arg),
-                         kFlashUsage);
-            return 2;
-        } else {
-            iftPath = arg;
-        }
-    }
-    if (iftPath.isEmpty()) {
-        std::fputs(kFlashUsage, stderr);
-        return 2;
+    if (parser.isSet(repeatOption)) {
+        bool number = false;
+        repeat = parser.value(repeatOption).toInt(&number);
+        if (!number || repeat < 1)
+            return usageError(kCommand, "--repeat needs a count of 1 or more");
     }
 
     // The trace is opened before anything else, so that a path that cannot be written is
@@ -289,10 +358,12 @@ int runFlash(const QStringList &args) {
         QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
     if (!ReadIftFile(QFileInfo(iftPath).absoluteFilePath())) {
         trace.noteOutcome(false, QStringLiteral("0000"));
-        return reportFailure();
+        return reportFailure(json, QStringLiteral("0000"));
     }
     if (!port.isEmpty())
         gPort = port;
+    if (gPrototype == 0)
+        warnAboutLatency(parser.value(sysfsOption));
 
     QtSerialPort serial;
     const bool simulated = gPrototype != 0;
@@ -302,7 +373,7 @@ int runFlash(const QStringList &args) {
     gByteCount = 0;
     gByteTotal = 0;
 
-    ProgressReport progress(::isatty(STDERR_FILENO) == 1);
+    ProgressReport progress(::isatty(STDERR_FILENO) == 1, json);
     QTimer refresh;
     refresh.setInterval(kPollInterval);
     QObject::connect(&refresh, &QTimer::timeout, [&] {
@@ -321,7 +392,10 @@ int runFlash(const QStringList &args) {
         // A signal that came while the description was read stops the run before it starts.
         QCoreApplication::processEvents();
         ok = !stop.signalled() && (simulated ? SimulateDownload(checksum) : RunDownload(checksum));
-        if (repeat > 1) {
+        if (repeat > 1 && json) {
+            progress.poll();
+            printOutcome(ok ? "ok" : stop.signalled() ? "stopped" : "failed", checksum, run);
+        } else if (repeat > 1) {
             progress.poll();
             printOut(QString("run %1/%2: %3\n")
                          .arg(run)
@@ -336,11 +410,13 @@ int runFlash(const QStringList &args) {
     trace.noteOutcome(ok, checksum);
     trace.close();
 
-    if (ok) {
+    if (ok && json && repeat == 1)
+        printOutcome("ok", checksum, 0);
+    else if (ok && !json)
         printOut(QString("checksum=%1\n").arg(checksum));
+    if (ok)
         return 0;
-    }
     if (stop.signalled())
-        return reportStopped();
-    return reportFailure();
+        return json && repeat > 1 ? 3 : reportStopped(json, checksum);
+    return json && repeat > 1 ? 1 : reportFailure(json, checksum);
 }

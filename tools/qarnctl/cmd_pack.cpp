@@ -1,3 +1,4 @@
+#include "cli.h"
 #include "commands.h"
 
 #include "ift_protect.h"
@@ -9,21 +10,16 @@
 #include <cstdio>
 
 namespace {
-const char kPackUsage[] =
-    "usage: qarnctl pack --key-a HEX --key-b HEX IN OUT\n"
-    "\n"
+const char kPackDescription[] =
     "Writes the protected form of the plain description IN to OUT. Key table A is 5 bytes\n"
     "(10 hexadecimal digits), key table B 4 bytes (8 digits); each needs a zero byte, which\n"
     "ends the part of the table that is used (for example --key-a 1122334400). OUT is\n"
     "replaced only when it has been written completely.\n"
     "\n"
     "Exit status: 0 written, 1 refused (IN unreadable, empty or already protected, OUT not\n"
-    "writable), 2 usage error.\n";
+    "writable), 2 usage error.";
 
-int usageError(const QString &message) {
-    std::fprintf(stderr, "qarnctl pack: %s\n\n%s", qPrintable(message), kPackUsage);
-    return 2;
-}
+const QString kCommand = QStringLiteral("qarnctl pack");
 
 int refuse(const QString &message) {
     std::fprintf(stderr, "qarnctl pack: %s\n", qPrintable(message));
@@ -43,44 +39,41 @@ std::optional<QByteArray> keyTable(const QString &text, int size) {
 } // namespace
 
 int runPack(const QStringList &args) {
-    QString keyAText;
-    QString keyBText;
-    QStringList files;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == u"--help" || arg == u"-h") {
-            std::fputs(kPackUsage, stdout);
-            return 0;
-        }
-        if (arg == u"--key-a" || arg == u"--key-b") {
-            if (i + 1 >= args.size())
-                return usageError(arg + QStringLiteral(" needs a value"));
-            (arg == u"--key-a" ? keyAText : keyBText) = args.at(++i);
-        } else if (arg.startsWith(u"--key-a=")) {
-            keyAText = arg.mid(8);
-        } else if (arg.startsWith(u"--key-b=")) {
-            keyBText = arg.mid(8);
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return usageError(QStringLiteral("unknown option '%1'").arg(arg));
-        } else {
-            files << arg;
-        }
-    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kPackDescription));
+    const QCommandLineOption keyAOption(QStringLiteral("key-a"),
+                                        QStringLiteral("key table A, 10 hexadecimal digits"),
+                                        QStringLiteral("HEX"));
+    const QCommandLineOption keyBOption(QStringLiteral("key-b"),
+                                        QStringLiteral("key table B, 8 hexadecimal digits"),
+                                        QStringLiteral("HEX"));
+    parser.addOptions({keyAOption, keyBOption});
+    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("the plain description"));
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
+    if (const auto status = parseCommandLine(parser, kCommand, args))
+        return *status;
+    const QString keyAText = parser.value(keyAOption);
+    const QString keyBText = parser.value(keyBOption);
+    const QStringList files = parser.positionalArguments();
     if (keyAText.isEmpty() || keyBText.isEmpty())
-        return usageError(QStringLiteral("both --key-a and --key-b are needed"));
+        return usageError(kCommand, QStringLiteral("both --key-a and --key-b are needed"));
     if (files.size() != 2)
-        return usageError(QStringLiteral("give one input file and one output file"));
+        return usageError(kCommand, QStringLiteral("give one input file and one output file"));
 
     const auto keyA = keyTable(keyAText, kIftKeyASize);
     if (!keyA)
-        return usageError(QStringLiteral("--key-a must be 10 hexadecimal digits (5 bytes)"));
+        return usageError(kCommand,
+                          QStringLiteral("--key-a must be 10 hexadecimal digits (5 bytes)"));
     const auto keyB = keyTable(keyBText, kIftKeyBSize);
     if (!keyB)
-        return usageError(QStringLiteral("--key-b must be 8 hexadecimal digits (4 bytes)"));
+        return usageError(kCommand,
+                          QStringLiteral("--key-b must be 8 hexadecimal digits (4 bytes)"));
     if (!IsUsableKeyTable(*keyA))
-        return usageError(QStringLiteral("--key-a needs a zero byte (00) to end the table"));
+        return usageError(kCommand,
+                          QStringLiteral("--key-a needs a zero byte (00) to end the table"));
     if (!IsUsableKeyTable(*keyB))
-        return usageError(QStringLiteral("--key-b needs a zero byte (00) to end the table"));
+        return usageError(kCommand,
+                          QStringLiteral("--key-b needs a zero byte (00) to end the table"));
 
     const QString &in = files.at(0);
     const QString &out = files.at(1);

@@ -7,3 +7,4 @@
 int runCheck(const QStringList &args);
 int runPack(const QStringList &args);
 int runFlash(const QStringList &args);
+int runDoctor(const QStringList &args);

@@ -1,35 +1,48 @@
+#include "cli.h"
 #include "commands.h"
 
 #include <QCoreApplication>
 #include <cstdio>
 
 namespace {
-const char kUsage[] =
-    "usage: qarnctl COMMAND [OPTIONS]\n"
+const char kCommands[] =
+    "A command-line companion of the download tool.\n"
     "\n"
     "Commands:\n"
-    "  check [--app-dir DIR] FILE.ift     print the values a download would use\n"
-    "  pack --key-a HEX --key-b HEX IN OUT write the protected form of a description\n"
-    "  flash [--app-dir DIR] [--port N] FILE.ift\n"
-    "                                      download the firmware of a description\n"
+    "  check    print the values a download would use\n"
+    "  pack     write the protected form of a description\n"
+    "  flash    download the firmware of a description\n"
+    "  doctor   find what stands between this computer and the chip, before a download\n"
     "\n"
-    "Run 'qarnctl COMMAND --help' for the options of one command.\n";
+    "Run 'qarnctl COMMAND --help' for the options of one command.";
 }
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
-        std::fputs(kUsage, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? 2 : 0;
+    QCoreApplication::setApplicationVersion(QStringLiteral(QARN_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kCommands));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("check, pack, flash or doctor"),
+                                 QStringLiteral("COMMAND [OPTIONS]"));
+    // Everything after the command's name belongs to the command.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QString name = QStringLiteral("qarnctl");
+    if (const auto status = parseCommandLine(parser, name, app.arguments().mid(1)))
+        return *status;
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty()) {
+        std::fputs(commandHelp(parser, name).toUtf8().constData(), stderr);
+        return 2;
     }
     const QString command = args.takeFirst();
-    if (command == "check")
+    if (command == u"check")
         return runCheck(args);
-    if (command == "pack")
+    if (command == u"pack")
         return runPack(args);
-    if (command == "flash")
+    if (command == u"flash")
         return runFlash(args);
-    std::fprintf(stderr, "qarnctl: unknown command '%s'\n\n%s", qPrintable(command), kUsage);
-    return 2;
+    if (command == u"doctor")
+        return runDoctor(args);
+    return usageError(name, QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -20,14 +20,20 @@ void onStopSignal(int) {
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QARN_VERSION));
     QString error;
     const auto options = targetsim::parseSimOptions(app.arguments().mid(1), error);
     if (!options) {
-        std::fprintf(stderr, "qarn-target-sim: %s\n(see --help)\n", qPrintable(error));
+        std::fprintf(stderr, "qarn-target-sim: %s\nRun 'qarn-target-sim --help' for its options.\n",
+                     qPrintable(error));
         return 2;
     }
     if (options->help) {
         std::fputs(qPrintable(targetsim::usageText()), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("qarn-target-sim %s\n", QARN_VERSION);
         return 0;
     }
 

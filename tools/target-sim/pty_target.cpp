@@ -74,6 +74,12 @@ QString PtyTarget::start() {
         ::tcsetattr(m_slave, TCSANOW, &modes);
     }
 
+    if (!m_options.record.isEmpty()) {
+        m_record.setFileName(m_options.record);
+        if (!m_record.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return QString("cannot write %1: %2").arg(m_options.record, m_record.errorString());
+    }
+
     const QString link = m_options.link;
     const QFileInfo info(link);
     if (info.isSymLink()) {
@@ -112,6 +118,8 @@ void PtyTarget::readMaster() {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);
         if (n <= 0)
             return; // EAGAIN: all read. EIO cannot happen while our slave end is open.
+        if (m_record.isOpen())
+            m_record.write(buffer, n);
         const int bitRate = lineBitRate();
         const auto now = Clock::now();
         for (ssize_t i = 0; i < n; ++i) {

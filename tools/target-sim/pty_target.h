@@ -7,6 +7,7 @@
 #include "sim_options.h"
 #include "target_sim.h"
 
+#include <QFile>
 #include <QString>
 #include <chrono>
 #include <deque>
@@ -55,6 +56,7 @@ private:
     int pollTimeoutUs() const; // -1: nothing is due
 
     SimOptions m_options;
+    QFile m_record; // --record: what the host sent, byte for byte
     TargetSim m_target;
     int m_master = -1;
     int m_slave = -1;

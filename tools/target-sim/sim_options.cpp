@@ -1,5 +1,8 @@
 #include "sim_options.h"
 
+#include <QCommandLineParser>
+
+#include <algorithm>
 #include <limits>
 
 namespace targetsim {
@@ -43,167 +46,191 @@ bool takeStep(const QString &option, const QString &text, std::optional<Step> &o
     return out.has_value();
 }
 
+// What the target does, before the generated list of options.
+const char kDescription[] =
+    "Plays an H8/H8SX target in boot mode on a pseudo-terminal: the boot program, then the\n"
+    "write kernel over an emulated flash memory. The pseudo-terminal's slave is linked as\n"
+    "DIR/COMn (a stale link is replaced). Prints 'ready <slave>' when it listens, and runs\n"
+    "until SIGTERM or SIGINT (removes the link, exits 0), or with --once until one download\n"
+    "has ended.\n"
+    "\n"
+    "Boot program, at the boot bit rate:\n"
+    "  00 ...            -> 00      bit-rate adjustment\n"
+    "  55                -> AA      end of adjustment (variants 0, 2, 3)\n"
+    "  55                -> AA/FF   variant 1: erases first; the erase byte answers 55\n"
+    "  LH LL kernel      -> echoed  16-bit kernel length, then the kernel, byte by byte\n"
+    "  after the kernel  -> AA/FF   variant 0: erases, then answers\n"
+    "                    -> AA      variant 1: kernel acknowledge\n"
+    "Write kernel, at the data bit rate (replies: command byte, 16-bit value, high first):\n"
+    "  10 LH LL          -> 10 SSSS kernel sum\n"
+    "  11 block          -> 11 SSSS block sum; the block waits for 12\n"
+    "  12                -> 12 0000 block written at the next position (FFFF: beyond the\n"
+    "                               flash; 0001: no block waiting)\n"
+    "  13 FSA(4) FEA(4)  -> 13 SSSS flash sum\n"
+    "  14                -> 14 0000 next position skipped (stays FF)\n"
+    "  15                -> 15 0000 whole flash erased to FF (FFFF: erase failed)\n"
+    "Commands before the kernel is loaded are line noise to the boot program: no answer.\n"
+    "\n"
+    "Checksums, all modulo 65536:\n"
+    "  kernel sum  sum of the kernel bytes received after the two length bytes\n"
+    "  block sum   sum of the block's bytes as received\n"
+    "  flash sum   sum of the flash bytes from FSA to FEA, both included; addresses\n"
+    "              outside the emulated flash read as FF; FEA below FSA gives 0\n"
+    "Blocks are placed one after another from the flash start, written or skipped.\n"
+    "Writing clears bits only (flash := flash AND data), as real flash does.\n"
+    "\n"
+    "Faults take a STEP: adjust, adjust-end, kernel, boot-erase, kernel-ack, kernel-sum, data,\n"
+    "write, flash-sum, blank, erase.";
+
+struct OptionSpec {
+    const char *name;
+    const char *valueName; // nullptr: a flag
+    const char *description;
+};
+
+const OptionSpec kOptions[] = {
+    {"link", "PATH", "link the pseudo-terminal's slave here (required)"},
+    {"variant", "N", "download sequence variant 0..3 (default 0)"},
+    {"block-size", "N", "block size in bytes, decimal 1..32767 (default 512)"},
+    {"flash-start", "HEX", "address of the first flash byte (default 0)"},
+    {"flash-size", "HEX", "flash size in bytes, up to 1000000 (default 40000)"},
+    {"flash-fill", "HEX", "flash contents before any erase (default FF)"},
+    {"boot-rate", "N", "bit rate of the boot phase (default 9600)"},
+    {"data-rate", "N",
+     "bit rate of the kernel phase (default 9600); a byte at any other line speed is noise: "
+     "no answer"},
+    {"erase-time", "MS", "time an erase takes before its answer (default 0)"},
+    {"write-time", "MS", "time each block write takes (default 0)"},
+    {"pace", nullptr,
+     "every byte takes its time on the wire (10 bits at the line speed), both ways"},
+    {"save-flash", "FILE", "write the flash image here after the flash sum and at exit"},
+    {"record", "FILE", "write every byte received from the host to FILE (replaced), as it comes"},
+    {"once", nullptr,
+     "end after one download: the flash sum answered, or a fault that ended it (a target that "
+     "went silent runs on)"},
+    {"serve", nullptr,
+     "a fresh target for every download: once a download has ended, the next byte meets a "
+     "reset chip"},
+    {"no-adjust-answer", nullptr, "fault: never answer the 00 pattern"},
+    {"adjust-answer", "HEX", "fault: answer the 00 pattern with this byte"},
+    {"ack-answer", "HEX",
+     "fault: answer 55 with this byte (variant 1: in place of the erase byte)"},
+    {"corrupt-echo", "N", "fault: echo kernel byte N (0 = first after the length) inverted"},
+    {"silent-at", "STEP", "fault: stop answering from STEP on"},
+    {"erase-fail", nullptr, "fault: the erase fails (boot program FF, command 15 -> 15 FFFF)"},
+    {"write-fail", "N[:HEX]", "fault: the write of block position N answers this status (FFFF)"},
+    {"bad-block-sum", "N", "fault: answer block position N's data with a wrong sum"},
+    {"bad-flash-sum", nullptr, "fault: answer the flash sum wrong"},
+    {"extra-byte", "STEP", "fault: send an unsolicited EE right after STEP's answer"},
+    {"drop-at", "STEP",
+     "fault: drop the line in the middle of STEP: the pseudo-terminal is closed and the link "
+     "removed (kernel: after half the kernel; data: after half the block; others: instead of "
+     "the answer)"},
+};
+
+// The option list, --help and --version included.
+void describeOptions(QCommandLineParser &parser) {
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const OptionSpec &spec : kOptions) {
+        parser.addOption(spec.valueName
+                             ? QCommandLineOption(QString::fromLatin1(spec.name),
+                                                  QString::fromLatin1(spec.description),
+                                                  QString::fromLatin1(spec.valueName))
+                             : QCommandLineOption(QString::fromLatin1(spec.name),
+                                                  QString::fromLatin1(spec.description)));
+    }
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
 } // namespace
 
 QString usageText() {
-    return QStringLiteral(
-        "usage: qarn-target-sim --link DIR/COMn [OPTIONS]\n"
-        "\n"
-        "Plays an H8/H8SX target in boot mode on a pseudo-terminal: the boot program, then the\n"
-        "write kernel over an emulated flash memory. The pseudo-terminal's slave is linked as\n"
-        "DIR/COMn (a stale link is replaced). Prints 'ready <slave>' when it listens, and runs\n"
-        "until SIGTERM or SIGINT (removes the link, exits 0), or with --once until one download\n"
-        "has ended.\n"
-        "\n"
-        "Boot program, at the boot bit rate:\n"
-        "  00 ...            -> 00      bit-rate adjustment\n"
-        "  55                -> AA      end of adjustment (variants 0, 2, 3)\n"
-        "  55                -> AA/FF   variant 1: erases first; the erase byte answers 55\n"
-        "  LH LL kernel      -> echoed  16-bit kernel length, then the kernel, byte by byte\n"
-        "  after the kernel  -> AA/FF   variant 0: erases, then answers\n"
-        "                    -> AA      variant 1: kernel acknowledge\n"
-        "Write kernel, at the data bit rate (replies: command byte, 16-bit value, high first):\n"
-        "  10 LH LL          -> 10 SSSS kernel sum\n"
-        "  11 block          -> 11 SSSS block sum; the block waits for 12\n"
-        "  12                -> 12 0000 block written at the next position (FFFF: beyond the\n"
-        "                               flash; 0001: no block waiting)\n"
-        "  13 FSA(4) FEA(4)  -> 13 SSSS flash sum\n"
-        "  14                -> 14 0000 next position skipped (stays FF)\n"
-        "  15                -> 15 0000 whole flash erased to FF (FFFF: erase failed)\n"
-        "Commands before the kernel is loaded are line noise to the boot program: no answer.\n"
-        "\n"
-        "Checksums, all modulo 65536:\n"
-        "  kernel sum  sum of the kernel bytes received after the two length bytes\n"
-        "  block sum   sum of the block's bytes as received\n"
-        "  flash sum   sum of the flash bytes from FSA to FEA, both included; addresses\n"
-        "              outside the emulated flash read as FF; FEA below FSA gives 0\n"
-        "Blocks are placed one after another from the flash start, written or skipped.\n"
-        "Writing clears bits only (flash := flash AND data), as real flash does.\n"
-        "\n"
-        "Target:\n"
-        "  --link PATH          link the pseudo-terminal's slave here (required)\n"
-        "  --variant N          download sequence variant 0..3 (default 0)\n"
-        "  --block-size N       block size in bytes, decimal 1..32767 (default 512)\n"
-        "  --flash-start HEX    address of the first flash byte (default 0)\n"
-        "  --flash-size HEX     flash size in bytes, up to 1000000 (default 40000)\n"
-        "  --flash-fill HEX     flash contents before any erase (default FF)\n"
-        "  --boot-rate N        bit rate of the boot phase (default 9600)\n"
-        "  --data-rate N        bit rate of the kernel phase (default 9600)\n"
-        "                       a byte at any other line speed is noise: no answer\n"
-        "  --erase-time MS      time an erase takes before its answer (default 0)\n"
-        "  --write-time MS      time each block write takes (default 0)\n"
-        "  --pace               every byte takes its time on the wire (10 bits at the line\n"
-        "                       speed), both ways\n"
-        "  --save-flash FILE    write the flash image here after the flash sum and at exit\n"
-        "  --once               end after one download: the flash sum answered, or a fault\n"
-        "                       that ended it (a target that went silent runs on)\n"
-        "  --serve              a fresh target for every download: once a download has\n"
-        "                       ended, the next byte meets a reset chip\n"
-        "Faults (STEP: adjust, adjust-end, kernel, boot-erase, kernel-ack, kernel-sum, data,\n"
-        "write, flash-sum, blank, erase):\n"
-        "  --no-adjust-answer   never answer the 00 pattern\n"
-        "  --adjust-answer HEX  answer the 00 pattern with this byte\n"
-        "  --ack-answer HEX     answer 55 with this byte (variant 1: in place of the erase\n"
-        "                       byte)\n"
-        "  --corrupt-echo N     echo kernel byte N (0 = first after the length) inverted\n"
-        "  --silent-at STEP     stop answering from STEP on\n"
-        "  --erase-fail         the erase fails (boot program FF, command 15 -> 15 FFFF)\n"
-        "  --write-fail N[:HEX] the write of block position N answers this status (FFFF)\n"
-        "  --bad-block-sum N    answer block position N's data with a wrong sum\n"
-        "  --bad-flash-sum      answer the flash sum wrong\n"
-        "  --extra-byte STEP    send an unsolicited EE right after STEP's answer\n"
-        "  --drop-at STEP       drop the line in the middle of STEP: the pseudo-terminal is\n"
-        "                       closed and the link removed (kernel: after half the kernel;\n"
-        "                       data: after half the block; others: instead of the answer)\n"
-        "  --help               this text\n");
+    QCommandLineParser parser;
+    describeOptions(parser);
+    // The generated first line names the executable as it was started.
+    const QString text = parser.helpText();
+    const qsizetype options = text.indexOf(QStringLiteral(" [options]"));
+    return QStringLiteral("usage: qarn-target-sim") + text.mid(std::max<qsizetype>(options, 0));
 }
 
 std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &error) {
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(QStringList{QStringLiteral("qarn-target-sim")} + args)) {
+        error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QString("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
     SimOptions options;
     SimConfig &config = options.config;
     Faults &faults = config.faults;
     const auto max32 = std::numeric_limits<uint32_t>::max();
+    options.help = parser.isSet("help") || parser.isSet("help-all");
+    options.version = parser.isSet("version");
+    options.link = parser.value("link");
+    options.saveFlash = parser.value("save-flash");
+    options.record = parser.value("record");
+    options.once = parser.isSet("once");
+    options.serve = parser.isSet("serve");
+    options.pace = parser.isSet("pace");
+    faults.noAdjustAnswer = parser.isSet("no-adjust-answer");
+    faults.eraseFails = parser.isSet("erase-fail");
+    faults.badFlashSum = parser.isSet("bad-flash-sum");
 
-    for (int i = 0; i < args.size(); ++i) {
-        const QString option = args[i];
-        auto value = [&](QString &out) {
-            if (i + 1 >= args.size()) {
-                error = QString("%1 needs a value").arg(option);
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        QString v;
-        bool ok = true;
-        if (option == "--help" || option == "-h") {
-            options.help = true;
-        } else if (option == "--link") {
-            ok = value(options.link);
-        } else if (option == "--save-flash") {
-            ok = value(options.saveFlash);
-        } else if (option == "--once") {
-            options.once = true;
-        } else if (option == "--serve") {
-            options.serve = true;
-        } else if (option == "--pace") {
-            options.pace = true;
-        } else if (option == "--variant") {
-            ok = value(v) && takeNumber(option, v, 10, 0, 3, config.variant, error);
-        } else if (option == "--block-size") {
-            ok = value(v) && takeNumber(option, v, 10, 1, 32767, config.blockSize, error);
-        } else if (option == "--flash-start") {
-            ok = value(v) && takeNumber(option, v, 16, 0, max32, config.flashStart, error);
-        } else if (option == "--flash-size") {
-            ok = value(v) && takeNumber(option, v, 16, 1, kMaxFlashSize, config.flashSize, error);
-        } else if (option == "--flash-fill") {
-            ok = value(v) && takeNumber(option, v, 16, 0, 0xFF, config.flashFill, error);
-        } else if (option == "--boot-rate") {
-            ok = value(v) && takeNumber(option, v, 10, 50, 4000000, config.bootBitRate, error);
-        } else if (option == "--data-rate") {
-            ok = value(v) && takeNumber(option, v, 10, 50, 4000000, config.dataBitRate, error);
-        } else if (option == "--erase-time" || option == "--write-time") {
-            int ms = 0;
-            ok = value(v) && takeNumber(option, v, 10, 0, 600000, ms, error);
-            (option == "--erase-time" ? config.eraseTime : config.writeTime) =
-                std::chrono::milliseconds(ms);
-        } else if (option == "--no-adjust-answer") {
-            faults.noAdjustAnswer = true;
-        } else if (option == "--adjust-answer" || option == "--ack-answer") {
-            uint8_t byte = 0;
-            ok = value(v) && takeNumber(option, v, 16, 0, 0xFF, byte, error);
-            (option == "--adjust-answer" ? faults.adjustAnswer : faults.ackAnswer) = byte;
-        } else if (option == "--corrupt-echo") {
-            ok = value(v) && takeNumber(option, v, 10, 0, 65535, faults.corruptEcho, error);
-        } else if (option == "--silent-at") {
-            ok = value(v) && takeStep(option, v, faults.silentAt, error);
-        } else if (option == "--extra-byte") {
-            ok = value(v) && takeStep(option, v, faults.extraByteAt, error);
-        } else if (option == "--drop-at") {
-            ok = value(v) && takeStep(option, v, faults.dropAt, error);
-        } else if (option == "--erase-fail") {
-            faults.eraseFails = true;
-        } else if (option == "--write-fail") {
-            ok = value(v);
-            const QStringList parts = v.split(':');
-            ok = ok && parts.size() <= 2 &&
-                 takeNumber(option, parts[0], 10, 0, 65535, faults.writeFailBlock, error) &&
-                 (parts.size() == 1 ||
-                  takeNumber(option, parts[1], 16, 1, 0xFFFF, faults.writeFailStatus, error));
-            if (!ok && error.isEmpty())
-                error = QString("%1: '%2' is not N or N:HEX").arg(option, v);
-        } else if (option == "--bad-block-sum") {
-            ok = value(v) && takeNumber(option, v, 10, 0, 65535, faults.badBlockSum, error);
-        } else if (option == "--bad-flash-sum") {
-            faults.badFlashSum = true;
-        } else {
-            error = QString("unknown option '%1'").arg(option);
-            ok = false;
-        }
-        if (!ok)
-            return std::nullopt;
+    // Each option with a value, when given: read it into its place, or refuse it.
+    const auto given = [&](const char *name) { return parser.isSet(QString::fromLatin1(name)); };
+    const auto number = [&](const char *name, int base, uint64_t lo, uint64_t hi, auto &out) {
+        return !given(name) ||
+               takeNumber(QStringLiteral("--") + QString::fromLatin1(name),
+                          parser.value(QString::fromLatin1(name)), base, lo, hi, out, error);
+    };
+    const auto step = [&](const char *name, std::optional<Step> &out) {
+        return !given(name) || takeStep(QStringLiteral("--") + QString::fromLatin1(name),
+                                        parser.value(QString::fromLatin1(name)), out, error);
+    };
+    int eraseMs = int(config.eraseTime.count());
+    int writeMs = int(config.writeTime.count());
+    uint8_t adjustAnswer = 0;
+    uint8_t ackAnswer = 0;
+    bool ok = number("variant", 10, 0, 3, config.variant) &&
+              number("block-size", 10, 1, 32767, config.blockSize) &&
+              number("flash-start", 16, 0, max32, config.flashStart) &&
+              number("flash-size", 16, 1, kMaxFlashSize, config.flashSize) &&
+              number("flash-fill", 16, 0, 0xFF, config.flashFill) &&
+              number("boot-rate", 10, 50, 4000000, config.bootBitRate) &&
+              number("data-rate", 10, 50, 4000000, config.dataBitRate) &&
+              number("erase-time", 10, 0, 600000, eraseMs) &&
+              number("write-time", 10, 0, 600000, writeMs) &&
+              number("adjust-answer", 16, 0, 0xFF, adjustAnswer) &&
+              number("ack-answer", 16, 0, 0xFF, ackAnswer) &&
+              number("corrupt-echo", 10, 0, 65535, faults.corruptEcho) &&
+              number("bad-block-sum", 10, 0, 65535, faults.badBlockSum) &&
+              step("silent-at", faults.silentAt) && step("extra-byte", faults.extraByteAt) &&
+              step("drop-at", faults.dropAt);
+    config.eraseTime = std::chrono::milliseconds(eraseMs);
+    config.writeTime = std::chrono::milliseconds(writeMs);
+    if (given("adjust-answer"))
+        faults.adjustAnswer = adjustAnswer;
+    if (given("ack-answer"))
+        faults.ackAnswer = ackAnswer;
+    if (ok && given("write-fail")) {
+        const QString v = parser.value("write-fail");
+        const QStringList parts = v.split(':');
+        ok = parts.size() <= 2 &&
+             takeNumber("--write-fail", parts[0], 10, 0, 65535, faults.writeFailBlock, error) &&
+             (parts.size() == 1 ||
+              takeNumber("--write-fail", parts[1], 16, 1, 0xFFFF, faults.writeFailStatus, error));
+        if (!ok && error.isEmpty())
+            error = QString("--write-fail: '%1' is not N or N:HEX").arg(v);
     }
-    if (!options.help && options.link.isEmpty()) {
+    if (!ok)
+        return std::nullopt;
+    if (!options.help && !options.version && options.link.isEmpty()) {
         error = "--link is required";
         return std::nullopt;
     }

@@ -13,13 +13,16 @@ struct SimOptions {
     SimConfig config;
     QString link;       // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
     QString saveFlash;  // flash image written here at the end ("" = not saved)
+    QString record;     // every byte received from the host is appended here ("" = none)
     bool once = false;  // end after one download (flash sum answered, or a fault ended it)
     bool serve = false; // a fresh target for the next download once one has ended
     bool pace = false;  // every byte takes its time on the wire (10 bits at the line's speed)
     bool help = false;
+    bool version = false;
 };
 
-// The --help text, including the wire exchanges and checksum definitions.
+// The --help text, generated from the option list, including the wire exchanges and checksum
+// definitions.
 QString usageText();
 
 // Parses the arguments after the program name. nullopt with `error` set on a bad option.

@@ -1,0 +1,34 @@
+#pragma once
+// What sysfs tells about the serial adapter behind a tty device: its driver, the USB vendor
+// and product, and an FTDI adapter's latency timer, which decides how long the echoed kernel
+// transfer takes.
+
+#include <QString>
+
+struct AdapterInfo {
+    bool known = false; // sysfs has a device for the tty
+    bool usb = false;
+    QString driver;
+    QString vendorId;
+    QString productId;
+    QString manufacturer;
+    QString product;
+    QString latencyFile; // "" when the driver has no latency timer
+    int latencyMs = -1;
+};
+
+// The adapter of tty `name` (e.g. "ttyUSB0") under the sysfs root `sysfs` (normally "/sys").
+AdapterInfo ReadAdapterInfo(const QString &sysfs, const QString &name);
+
+// A latency timer above this many milliseconds slows the kernel transfer noticeably.
+constexpr int kMaxGoodLatencyMs = 2;
+
+// Seconds the echoed transfer of a kernel of `kernelBytes` takes at `bitRate` when the adapter
+// holds each echo for `latencyMs`: its two length bytes and every kernel byte go out and come
+// back (10 bits each way) before the next is sent.
+double KernelTransferSeconds(qint64 kernelBytes, int bitRate, int latencyMs);
+
+// The udev rule that sets the latency timer of FTDI adapters to 1 ms when they are plugged in.
+inline constexpr char kLatencyUdevRule[] =
+    "ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
+    "ATTR{latency_timer}=\"1\"";
