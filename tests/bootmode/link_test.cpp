@@ -1,41 +1,26 @@
+#include "bench.h"
 #include "line_settings.h"
 #include "link.h"
-#include "link_observer.h"
-#include "scripted_device.h"
 
-#include <gtest/gtest.h>
+#include <functional>
 
 namespace {
 
-using LinkOpen = LinkBench;
+using Link = Bench;
 
-TEST_F(LinkOpen, OpensWithTheLineSettingsJoinedByCommas) {
-    gBitRate = QStringLiteral("19200");
-    gParity = QStringLiteral("E");
-    gDataBits = QStringLiteral("7");
-    gStopBits = QStringLiteral("2");
-    gPort = QStringLiteral("3");
-    gRunErrNo = 77;
-    EXPECT_EQ(OpenPort(), 0);
-    ASSERT_EQ(port.openings().size(), 1);
-    EXPECT_EQ(port.openings()[0].port, 3);
-    EXPECT_EQ(port.openings()[0].settings, QStringLiteral("19200,E,7,2"));
-    EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(gFuncName, QString());
-    EXPECT_EQ(gRunErrNo, 0);
-}
-
-TEST_F(LinkOpen, BootAndDataOpenFailuresGiveTheirNumbers) {
+TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
     struct Case {
         const char *name;
         bool dataPhase;
-        QString portText;
+        const char *portText;
         int openError;
-        QString bitRate2;
+        const char *bitRate2;
         int errNo;
         int runErrNo;
     };
     const Case cases[] = {
+        {"boot, opens", false, "3", 0, "9600", 0, 0},
+        {"data, opens at the second rate", true, "3", 0, "115200", 0, 0},
         {"boot, no such port", false, "1", 8002, "9600", 301, 0},
         {"boot, port number zero", false, "0", 0, "9600", 301, 0},
         {"boot, port in use", false, "1", 8005, "9600", 300, 8005},
@@ -51,190 +36,138 @@ TEST_F(LinkOpen, BootAndDataOpenFailuresGiveTheirNumbers) {
         gComm = &fresh;
         fresh.setOpenError(c.openError);
         gPort = c.portText;
+        gBitRate = "19200";
+        gParity = "E";
         gBitRate2 = c.bitRate2;
-        gRunErrNo = 0;
-        const bool ok = c.dataPhase ? OpenDataPort() : OpenBootPort();
-        EXPECT_FALSE(ok);
+        gRunErrNo = 77;
+        EXPECT_EQ(c.dataPhase ? OpenDataPort() : OpenBootPort(), c.errNo == 0);
         EXPECT_EQ(gErrNo, c.errNo);
         EXPECT_EQ(gRunErrNo, c.runErrNo);
-        EXPECT_EQ(gFuncName, QStringLiteral("OpenPort"));
-        EXPECT_FALSE(fresh.isOpen());
+        EXPECT_EQ(gFuncName, c.errNo == 0 ? "" : "OpenPort");
+        EXPECT_EQ(fresh.isOpen(), c.errNo == 0);
+        if (c.errNo == 0) {
+            EXPECT_EQ(fresh.openings()[0].port, 3);
+            EXPECT_EQ(fresh.openings()[0].settings,
+                      QString(c.dataPhase ? c.bitRate2 : "19200") + ",E,8,1");
+            ClosePort();
+            ClosePort();
+            EXPECT_EQ(fresh.closeCount(), 1);
+        }
     }
-}
-
-TEST_F(LinkOpen, OpenPortReturns255ForAnInvalidPortAnd99Otherwise) {
-    port.setOpenError(8002);
-    EXPECT_EQ(OpenPort(), 255);
-    port.setOpenError(57);
-    EXPECT_EQ(OpenPort(), 99);
-    EXPECT_EQ(gRunErrNo, 57);
-}
-
-TEST_F(LinkOpen, NoPortBoundFailsAsAnUnavailablePort) {
     gComm = nullptr;
     EXPECT_FALSE(OpenBootPort());
     EXPECT_EQ(gErrNo, 301);
 }
 
-TEST_F(LinkOpen, DataPortTakesTheSecondBitRateForGood) {
-    gBitRate = QStringLiteral("9600");
-    gBitRate2 = QStringLiteral("115200");
-    ASSERT_TRUE(OpenDataPort());
-    EXPECT_EQ(gErrNo, 0);
-    EXPECT_EQ(gBitRate, QStringLiteral("115200"));
-    EXPECT_EQ(port.openings()[0].settings, QStringLiteral("115200,N,8,1"));
-}
-
-TEST_F(LinkOpen, ClosePortClosesOnlyAnOpenPort) {
-    ClosePort();
-    EXPECT_EQ(port.closeCount(), 0);
-    openPort();
-    ClosePort();
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.closeCount(), 1);
-}
-
-TEST(ParseLineSettings, AcceptsTheFourFieldsAndRefusesAnythingElse) {
-    struct Case {
-        const char *text;
-        int result;
-    };
-    const Case cases[] = {
-        {"9600,N,8,1", 0},   {"115200,e,7,2", 0},
-        {"9600,O,8,1.5", 0}, {"9600,N,8", 5},
-        {"9600,X,8,1", 5},   {"0,N,8,1", 5},
-        {"-9600,N,8,1", 5},  {"9600,N,9,1", 5},
-        {"9600,N,8,3", 5},   {"", 5},
-        {"9600,N,8,1,1", 5}, {"abc,N,8,1", 5},
-        {"9600,NN,8,1", 5},  {",N,8,1", 5},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
+TEST(ParseLineSettings, TakesTheFourFieldsAndRefusesAnythingElse) {
+    for (const char *bad : {"9600,N,8", "9600,X,8,1", "0,N,8,1", "-9600,N,8,1", "9600,N,9,1",
+                            "9600,N,8,3", "", "9600,N,8,1,1", "abc,N,8,1", "9600,NN,8,1"}) {
         LineSettings settings;
-        EXPECT_EQ(ParseLineSettings(QString::fromLatin1(c.text), settings), c.result);
+        EXPECT_EQ(ParseLineSettings(bad, settings), 5) << bad;
     }
     LineSettings settings;
-    ASSERT_EQ(ParseLineSettings(QStringLiteral("115200,e,7,1.5"), settings), 0);
+    ASSERT_EQ(ParseLineSettings("115200,e,7,1.5", settings), 0);
     EXPECT_EQ(settings.bitRate, 115200);
     EXPECT_EQ(settings.parity, 'E');
     EXPECT_EQ(settings.dataBits, 7);
     EXPECT_EQ(settings.stopBits, 15);
+    ASSERT_EQ(ParseLineSettings("9600,O,8,2", settings), 0);
+    EXPECT_EQ(settings.stopBits, 2);
 }
 
-class LinkBytes : public LinkBench {
-protected:
-    LinkBytes() { openPort(); }
-};
-
-TEST_F(LinkBytes, ReceiveTakesAByteAlreadyWaitingAfterTheDeadline) {
-    port.deliver(Hex("5A"));
-    ArmDeadline(1);
-    clock.advance(5);
-    QByteArray buffer(1, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkOk);
-    EXPECT_EQ(buffer, Hex("5A"));
+TEST_F(Link, ReceiveTakesWhatIsWaitingUntilTheBufferIsFullOrItGivesUp) {
+    struct Case {
+        const char *name;
+        std::function<void(Link &)> line; // what happens on the line once the deadline is armed
+        int size;
+        ReplyEnd end;
+        int16_t result;
+        const char *stored;
+        double waited; // seconds until it returned
+    };
+    const Case cases[] = {
+        {"a byte waiting after the deadline",
+         [](Link &t) {
+             t.port.deliver(Hex("5A"));
+             t.clock.advance(5);
+         },
+         1, ReplyEnd::Whole, LinkOk, "5A", 5},
+        {"one byte at a time",
+         [](Link &t) {
+             for (int i = 1; i <= 3; ++i)
+                 t.clock.after(i * 0.5, [&t, i] { t.port.deliver(QByteArray(1, char(0x10 + i))); });
+         },
+         3, ReplyEnd::Whole, LinkOk, "111213", 1.5},
+        {"nothing more by the deadline", [](Link &t) { t.port.deliver(Hex("13")); }, 3,
+         ReplyEnd::Timeout, LinkTimeout, "130000", 2},
+        {"a stray byte behind the reply", [](Link &t) { t.port.deliver(Hex("1112345A")); }, 3,
+         ReplyEnd::Stray, LinkFault, "111234", 0},
+        {"the port fails", [](Link &t) { t.clock.after(0.5, [&t] { t.port.fail(); }); }, 3,
+         ReplyEnd::Short, LinkFault, "000000", 0.5},
+        {"Stop", [](Link &) { gStopRequested = true; }, 1, ReplyEnd::Timeout, LinkTimeout, "00", 0},
+        {"no deadline: only Stop ends the wait",
+         [](Link &t) {
+             gTimeoutActive = false;
+             t.clock.after(3600, [] { gStopRequested = true; });
+         },
+         1, ReplyEnd::Timeout, LinkTimeout, "00", 3600},
+    };
+    openPort();
+    for (const bool whole : {false, true}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            port.close();
+            openPort();
+            gStopRequested = false;
+            const double start = clock.now();
+            ArmDeadline(2);
+            c.line(*this);
+            QByteArray buffer(c.size, '\0');
+            if (whole)
+                EXPECT_EQ(ReceiveReply(buffer), c.end);
+            else
+                EXPECT_EQ(ReceiveBytes(buffer), c.result);
+            EXPECT_EQ(buffer.toHex(), Hex(c.stored).toHex());
+            EXPECT_NEAR(clock.now() - start, c.waited, 0.05);
+            EXPECT_EQ(port.inBufferCount(), 0);
+            if (c.end == ReplyEnd::Short) {
+                EXPECT_EQ(gRunErrNo, 8018);
+            }
+        }
+    }
+    EXPECT_GT(clock.processEventsCount(), 100); // waits serve window events
 }
 
-TEST_F(LinkBytes, ReceiveGivesUpWhenTheDeadlinePassesWithNothingWaiting) {
-    ArmDeadline(2);
-    const double start = clock.now();
-    QByteArray buffer(3, '\0');
-    port.deliver(Hex("13"));
-    EXPECT_EQ(ReceiveBytes(buffer), LinkTimeout);
-    EXPECT_EQ(buffer, Hex("130000")); // bytes stored so far stay
-    EXPECT_GT(clock.now(), start + 2);
-    EXPECT_LT(clock.now(), start + 2.1);
-}
-
-TEST_F(LinkBytes, FourBytesWaitingForAThreeByteReceiveIsAFaultAndLosesTheFourth) {
-    port.deliver(Hex("1112345A"));
-    ArmDeadline(10);
-    QByteArray buffer(3, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkFault);
-    EXPECT_EQ(buffer, Hex("111234"));
-    EXPECT_EQ(port.inBufferCount(), 0);
-}
-
-TEST_F(LinkBytes, AThreeByteReplyArrivingOneByteAtATimeIsAssembled) {
-    ArmDeadline(10);
-    clock.after(0.5, [this] { port.deliver(Hex("13")); });
-    clock.after(1.0, [this] { port.deliver(Hex("AB")); });
-    clock.after(1.5, [this] { port.deliver(Hex("CD")); });
-    QByteArray buffer(3, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkOk);
-    EXPECT_EQ(buffer, Hex("13ABCD"));
-}
-
-TEST_F(LinkBytes, WithoutADeadlineAWaitLastsUntilStop) {
-    gTimeoutActive = false;
-    gDeadline = 0;
-    clock.after(3600, [] { gStopRequested = true; });
-    QByteArray buffer(1, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkTimeout);
-    EXPECT_GE(clock.now(), 1000 + 3600);
-}
-
-TEST_F(LinkBytes, StopDuringAWaitGivesUpAtTheNextPoll) {
-    ArmDeadline(100);
-    clock.after(0.25, [] { gStopRequested = true; });
-    QByteArray buffer(1, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkTimeout);
-    EXPECT_LT(clock.now(), 1000 + 0.3);
-}
-
-TEST_F(LinkBytes, WaitsServeWindowEvents) {
-    ArmDeadline(1);
-    QByteArray buffer(1, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkTimeout);
-    EXPECT_GT(clock.processEventsCount(), 10);
-}
-
-TEST_F(LinkBytes, EchoMatchesMismatchesAndLeavesTheRestWaiting) {
+TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
+    openPort();
     port.setWriteHook([this](const QByteArray &bytes) {
-        if (bytes == Hex("42"))
-            port.deliver(Hex("42"));
-        else
-            port.deliver(Hex("0077"));
+        port.deliver(bytes == Hex("42") ? bytes : bytes == Hex("43") ? Hex("0077") : QByteArray());
     });
     ArmDeadline(1);
     EXPECT_EQ(SendByteEcho(0x42), LinkOk);
     EXPECT_EQ(SendByteEcho(0x43), LinkMismatch);
-    EXPECT_EQ(port.pendingInput(), Hex("77"));
-    EXPECT_EQ(port.written(), Hex("4243"));
-}
+    EXPECT_EQ(port.pendingInput(), Hex("77")); // the rest stays waiting
+    port.discardInput();
+    EXPECT_EQ(SendByteEcho(0x44), LinkTimeout);
+    port.deliver(Hex("80FE"));
+    EXPECT_EQ(ReadByte(), 0x80);
+    EXPECT_EQ(ReadByte(), 0xFE);
 
-TEST_F(LinkBytes, EchoThatNeverComesIsATimeout) {
-    ArmDeadline(1);
-    EXPECT_EQ(SendByteEcho(0x42), LinkTimeout);
-}
-
-TEST_F(LinkBytes, SendBlockWritesOnceAndWaitsForTheOutputToDrain) {
+    // A block leaves in one write and waits for the output to drain, Stop or not.
     port.holdOutput(true);
     clock.after(0.4, [this] { port.releaseOutput(); });
-    gStopRequested = true; // no Stop check while the block leaves
+    gStopRequested = true;
+    const double start = clock.now();
     EXPECT_EQ(SendBlock(Hex("0102030405")), LinkOk);
-    EXPECT_GE(clock.now(), 1000.4);
-    ASSERT_EQ(port.writes().size(), 1);
-    EXPECT_EQ(port.writes()[0], Hex("0102030405"));
-}
-
-TEST_F(LinkBytes, SendBlockEndsWhenThePortFails) {
-    port.holdOutput(true);
+    EXPECT_GE(clock.now() - start, 0.4);
+    EXPECT_EQ(port.writes().last(), Hex("0102030405"));
+    EXPECT_EQ(port.written(), Hex("424344") + Hex("0102030405"));
     clock.after(2, [this] { port.fail(); });
     EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
-}
 
-TEST_F(LinkBytes, APortThatFailsDuringAWaitIsAFaultAtOnce) {
-    ArmDeadline(30);
-    clock.after(0.5, [this] { port.fail(); });
-    QByteArray buffer(3, '\0');
-    EXPECT_EQ(ReceiveBytes(buffer), LinkFault);
-    EXPECT_LT(clock.now(), 1000 + 1);
-    EXPECT_EQ(gRunErrNo, 8018);
-}
-
-TEST_F(LinkBytes, AWriteRefusedByThePortIsAFault) {
+    port.close();
+    openPort();
     port.setWriteError(57);
     EXPECT_EQ(SendByte(0x11), LinkFault);
     EXPECT_EQ(gRunErrNo, 57);
@@ -242,75 +175,33 @@ TEST_F(LinkBytes, AWriteRefusedByThePortIsAFault) {
     EXPECT_EQ(SendBlock(Hex("11")), LinkFault);
 }
 
-TEST_F(LinkBytes, ReadByteTakesOneWaitingByte) {
-    port.deliver(Hex("80FE"));
-    EXPECT_EQ(ReadByte(), 0x80);
-    EXPECT_EQ(ReadByte(), 0xFE);
-}
-
-TEST_F(LinkBytes, SettlePauseWaitsTheUtSecondsIn100msSleeps) {
+TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
     struct Case {
         const char *waitTime;
-        double atLeast; // seconds slept
+        bool stop; // Stop pressed during the pause
+        double atLeast;
         double below;
     };
-    const Case cases[] = {{"3", 3.0, 3.11}, {"0.5", 0.5, 0.61}, {"0", 0.1, 0.11},
-                          {"", 0.1, 0.11},  {"abc", 0.1, 0.11}, {"-2", 0.0, 0.01}};
+    const Case cases[] = {{"3", false, 3.0, 3.11},   {"0.5", false, 0.5, 0.61},
+                          {"0", false, 0.1, 0.11},   {"", false, 0.1, 0.11},
+                          {"abc", false, 0.1, 0.11}, {"-2", false, 0, 0.01},
+                          {"3", true, 3.0, 3.11}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.waitTime);
+        SCOPED_TRACE(testing::Message() << c.waitTime << (c.stop ? " with Stop" : ""));
         FakeLinkClock own;
         ScopedLinkClock use(&own);
-        gWaitTime = QString::fromLatin1(c.waitTime);
+        gStopRequested = false;
+        if (c.stop)
+            own.after(1, [] { gStopRequested = true; });
+        ArmDeadline(0.05f); // the deadline does not end the pause either
+        gWaitTime = c.waitTime;
         SettlePause();
         EXPECT_GE(own.sleptSeconds() + 1e-9, c.atLeast);
         EXPECT_LT(own.sleptSeconds(), c.below);
         EXPECT_NEAR(own.sleptSeconds(), own.sleepCount() * 0.1, 1e-9);
         EXPECT_EQ(own.processEventsCount(), own.sleepCount());
+        EXPECT_EQ(gStopRequested, c.stop); // left for the next wait
     }
-}
-
-TEST_F(LinkBytes, SettlePauseIgnoresTheDeadline) {
-    ArmDeadline(0.1);
-    gWaitTime = QStringLiteral("2");
-    SettlePause();
-    EXPECT_GT(clock.now(), 1002);
-}
-
-TEST_F(LinkBytes, StopEndsSettlePauseEarly) {
-    gWaitTime = QStringLiteral("100000");
-    clock.after(1, [] { gStopRequested = true; });
-    SettlePause();
-    EXPECT_LT(clock.now(), 1002);
-}
-
-class Recorder : public LinkObserver {
-public:
-    void onOpen(int port, const QString &settings, int result) override {
-        log << QStringLiteral("open %1 %2 %3").arg(port).arg(settings).arg(result);
-    }
-    void onClose() override { log << QStringLiteral("close"); }
-    void onSend(const QByteArray &bytes) override {
-        log << QStringLiteral("send ") + QString::fromLatin1(bytes.toHex());
-    }
-    void onReceive(const QByteArray &bytes) override {
-        log << QStringLiteral("recv ") + QString::fromLatin1(bytes.toHex());
-    }
-    QStringList log;
-};
-
-TEST_F(LinkOpen, AnObserverSeesOpensSendsReceivesAndCloses) {
-    Recorder recorder;
-    gLinkObserver = &recorder;
-    port.setWriteHook([this](const QByteArray &) { port.deliver(Hex("10abcd")); });
-    ASSERT_TRUE(OpenBootPort());
-    ArmDeadline(1);
-    EXPECT_EQ(SendBlock(Hex("100102")), LinkOk);
-    QByteArray reply(3, '\0');
-    EXPECT_EQ(ReceiveBytes(reply), LinkOk);
-    ClosePort();
-    gLinkObserver = nullptr;
-    EXPECT_EQ(recorder.log, QStringList({"open 1 9600,N,8,1 0", "send 100102", "recv 10", "recv ab",
-                                         "recv cd", "close"}));
 }
 
 } // namespace
