@@ -9,16 +9,8 @@ namespace {
 using Link = Bench;
 
 TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
-    struct Case {
-        const char *name;
-        bool dataPhase;
-        const char *portText;
-        int openError;
-        const char *bitRate2;
-        int errNo;
-        int runErrNo;
-    };
-    const Case cases[] = {
+    // name, data phase, gPort, the port's open failure, gBitRate2, number, run-time code
+    const std::tuple<const char *, bool, const char *, int, const char *, int, int> cases[] = {
         {"boot, opens", false, "3", 0, "9600", 0, 0},
         {"data, opens at the second rate", true, "3", 0, "115200", 0, 0},
         {"boot, no such port", false, "1", 8002, "9600", 301, 0},
@@ -28,27 +20,26 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
         {"boot, port number beyond 16 bits", false, "70000", 0, "9600", 300, 6},
         {"data, no such port", true, "1", 8002, "9600", 331, 0},
         {"data, permission denied", true, "1", 70, "9600", 330, 70},
-        {"data, bit rate that is no number", true, "1", 0, "fast", 330, 5},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+        {"data, bit rate that is no number", true, "1", 0, "fast", 330, 5}};
+    for (const auto &[name, dataPhase, portText, openError, bitRate2, errNo, runErrNo] : cases) {
+        SCOPED_TRACE(name);
         MemoryPort fresh;
         gComm = &fresh;
-        fresh.setOpenError(c.openError);
-        gPort = c.portText;
+        fresh.setOpenError(openError);
+        gPort = portText;
         gBitRate = "19200";
         gParity = "E";
-        gBitRate2 = c.bitRate2;
+        gBitRate2 = bitRate2;
         gRunErrNo = 77;
-        EXPECT_EQ(c.dataPhase ? OpenDataPort() : OpenBootPort(), c.errNo == 0);
-        EXPECT_EQ(gErrNo, c.errNo);
-        EXPECT_EQ(gRunErrNo, c.runErrNo);
-        EXPECT_EQ(gFuncName, c.errNo == 0 ? "" : "OpenPort");
-        EXPECT_EQ(fresh.isOpen(), c.errNo == 0);
-        if (c.errNo == 0) {
+        EXPECT_EQ(dataPhase ? OpenDataPort() : OpenBootPort(), errNo == 0);
+        EXPECT_EQ(gErrNo, errNo);
+        EXPECT_EQ(gRunErrNo, runErrNo);
+        EXPECT_EQ(gFuncName, errNo == 0 ? "" : "OpenPort");
+        EXPECT_EQ(fresh.isOpen(), errNo == 0);
+        if (errNo == 0) {
             EXPECT_EQ(fresh.openings()[0].port, 3);
             EXPECT_EQ(fresh.openings()[0].settings,
-                      QString(c.dataPhase ? c.bitRate2 : "19200") + ",E,8,1");
+                      QString(dataPhase ? bitRate2 : "19200") + ",E,8,1");
             ClosePort();
             ClosePort();
             EXPECT_EQ(fresh.closeCount(), 1);
@@ -60,12 +51,10 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
 }
 
 TEST(ParseLineSettings, TakesTheFourFieldsAndRefusesAnythingElse) {
-    for (const char *bad : {"9600,N,8", "9600,X,8,1", "0,N,8,1", "-9600,N,8,1", "9600,N,9,1",
-                            "9600,N,8,3", "", "9600,N,8,1,1", "abc,N,8,1", "9600,NN,8,1"}) {
-        LineSettings settings;
-        EXPECT_EQ(ParseLineSettings(bad, settings), 5) << bad;
-    }
     LineSettings settings;
+    for (const char *bad : {"9600,N,8", "9600,X,8,1", "0,N,8,1", "-9600,N,8,1", "9600,N,9,1",
+                            "9600,N,8,3", "", "9600,N,8,1,1", "abc,N,8,1", "9600,NN,8,1"})
+        EXPECT_EQ(ParseLineSettings(bad, settings), 5) << bad;
     ASSERT_EQ(ParseLineSettings("115200,e,7,1.5", settings), 0);
     EXPECT_EQ(settings.bitRate, 115200);
     EXPECT_EQ(settings.parity, 'E');
@@ -76,63 +65,55 @@ TEST(ParseLineSettings, TakesTheFourFieldsAndRefusesAnythingElse) {
 }
 
 TEST_F(Link, ReceiveTakesWhatIsWaitingUntilTheBufferIsFullOrItGivesUp) {
-    struct Case {
-        const char *name;
-        std::function<void(Link &)> line; // what happens on the line once the deadline is armed
-        int size;
-        ReplyEnd end;
-        int16_t result;
-        const char *stored;
-        double waited; // seconds until it returned
-    };
-    const Case cases[] = {
-        {"a byte waiting after the deadline",
-         [](Link &t) {
-             t.port.deliver(Hex("5A"));
-             t.clock.advance(5);
-         },
-         1, ReplyEnd::Whole, LinkOk, "5A", 5},
+    // What the line does once a deadline of 2 s is armed; then the bytes expected, how the
+    // receive ends, the bytes stored, and the seconds it took.
+    using Line = std::function<void(Link &)>;
+    const std::tuple<const char *, Line, int, ReplyEnd, const char *, double> cases[] = {
+        {"a byte already waiting after the deadline",
+         [](Link &t) { t.port.deliver(Hex("5A")), t.clock.advance(5); }, 1, ReplyEnd::Whole, "5A",
+         5},
         {"one byte at a time",
          [](Link &t) {
              for (int i = 1; i <= 3; ++i)
                  t.clock.after(i * 0.5, [&t, i] { t.port.deliver(QByteArray(1, char(0x10 + i))); });
          },
-         3, ReplyEnd::Whole, LinkOk, "111213", 1.5},
-        {"nothing more by the deadline", [](Link &t) { t.port.deliver(Hex("13")); }, 3,
-         ReplyEnd::Timeout, LinkTimeout, "130000", 2},
-        {"a stray byte behind the reply", [](Link &t) { t.port.deliver(Hex("1112345A")); }, 3,
-         ReplyEnd::Stray, LinkFault, "111234", 0},
+         3, ReplyEnd::Whole, "111213", 1.5},
+        {"nothing more", [](Link &t) { t.port.deliver(Hex("13")); }, 3, ReplyEnd::Timeout, "130000",
+         2},
+        {"a stray byte", [](Link &t) { t.port.deliver(Hex("1112345A")); }, 3, ReplyEnd::Stray,
+         "111234", 0},
         {"the port fails", [](Link &t) { t.clock.after(0.5, [&t] { t.port.fail(); }); }, 3,
-         ReplyEnd::Short, LinkFault, "000000", 0.5},
-        {"Stop", [](Link &) { gStopRequested = true; }, 1, ReplyEnd::Timeout, LinkTimeout, "00", 0},
-        {"no deadline: only Stop ends the wait",
+         ReplyEnd::Short, "000000", 0.5},
+        {"Stop", [](Link &) { gStopRequested = true; }, 1, ReplyEnd::Timeout, "00", 0},
+        {"no deadline: only Stop ends it",
          [](Link &t) {
              gTimeoutActive = false;
              t.clock.after(3600, [] { gStopRequested = true; });
          },
-         1, ReplyEnd::Timeout, LinkTimeout, "00", 3600},
-    };
-    openPort();
-    for (const bool whole : {false, true}) {
-        for (const Case &c : cases) {
-            SCOPED_TRACE(c.name);
+         1, ReplyEnd::Timeout, "00", 3600}};
+    const std::map<ReplyEnd, int16_t> results = {{ReplyEnd::Whole, LinkOk},
+                                                 {ReplyEnd::Stray, LinkFault},
+                                                 {ReplyEnd::Short, LinkFault},
+                                                 {ReplyEnd::Timeout, LinkTimeout}};
+    for (const bool plain : {false, true}) {
+        for (const auto &[name, line, size, end, stored, waited] : cases) {
+            SCOPED_TRACE(name);
             port.close();
             openPort();
             gStopRequested = false;
             const double start = clock.now();
             ArmDeadline(2);
-            c.line(*this);
-            QByteArray buffer(c.size, '\0');
-            if (whole)
-                EXPECT_EQ(ReceiveReply(buffer), c.end);
+            line(*this);
+            QByteArray buffer(size, '\0');
+            if (plain)
+                EXPECT_EQ(ReceiveBytes(buffer), results.at(end));
             else
-                EXPECT_EQ(ReceiveBytes(buffer), c.result);
-            EXPECT_EQ(buffer.toHex(), Hex(c.stored).toHex());
-            EXPECT_NEAR(clock.now() - start, c.waited, 0.05);
+                EXPECT_EQ(ReceiveReply(buffer), end);
+            EXPECT_EQ(buffer.toHex(), Hex(stored).toHex());
+            EXPECT_NEAR(clock.now() - start, waited, 0.05);
             EXPECT_EQ(port.inBufferCount(), 0);
-            if (c.end == ReplyEnd::Short) {
-                EXPECT_EQ(gRunErrNo, 8018);
-            }
+            EXPECT_EQ(gRunErrNo, end == ReplyEnd::Short ? 8018 : 0);
+            gRunErrNo = 0;
         }
     }
     EXPECT_GT(clock.processEventsCount(), 100); // waits serve window events
@@ -152,7 +133,6 @@ TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
     port.deliver(Hex("80FE"));
     EXPECT_EQ(ReadByte(), 0x80);
     EXPECT_EQ(ReadByte(), 0xFE);
-
     // A block leaves in one write and waits for the output to drain, Stop or not.
     port.holdOutput(true);
     clock.after(0.4, [this] { port.releaseOutput(); });
@@ -165,7 +145,6 @@ TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
     clock.after(2, [this] { port.fail(); });
     EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
-
     port.close();
     openPort();
     port.setWriteError(57);
@@ -176,31 +155,26 @@ TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
 }
 
 TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
-    struct Case {
-        const char *waitTime;
-        bool stop; // Stop pressed during the pause
-        double atLeast;
-        double below;
-    };
-    const Case cases[] = {{"3", false, 3.0, 3.11},   {"0.5", false, 0.5, 0.61},
-                          {"0", false, 0.1, 0.11},   {"", false, 0.1, 0.11},
-                          {"abc", false, 0.1, 0.11}, {"-2", false, 0, 0.01},
-                          {"3", true, 3.0, 3.11}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.waitTime << (c.stop ? " with Stop" : ""));
+    // UT, Stop pressed during the pause, seconds slept at least and below
+    const std::tuple<const char *, bool, double, double> cases[] = {
+        {"3", false, 3.0, 3.11}, {"0.5", false, 0.5, 0.61}, {"0", false, 0.1, 0.11},
+        {"", false, 0.1, 0.11},  {"abc", false, 0.1, 0.11}, {"-2", false, 0, 0.01},
+        {"3", true, 3.0, 3.11}};
+    for (const auto &[waitTime, stop, atLeast, below] : cases) {
+        SCOPED_TRACE(testing::Message() << waitTime << (stop ? " with Stop" : ""));
         FakeLinkClock own;
         ScopedLinkClock use(&own);
         gStopRequested = false;
-        if (c.stop)
+        if (stop)
             own.after(1, [] { gStopRequested = true; });
         ArmDeadline(0.05f); // the deadline does not end the pause either
-        gWaitTime = c.waitTime;
+        gWaitTime = waitTime;
         SettlePause();
-        EXPECT_GE(own.sleptSeconds() + 1e-9, c.atLeast);
-        EXPECT_LT(own.sleptSeconds(), c.below);
+        EXPECT_GE(own.sleptSeconds() + 1e-9, atLeast);
+        EXPECT_LT(own.sleptSeconds(), below);
         EXPECT_NEAR(own.sleptSeconds(), own.sleepCount() * 0.1, 1e-9);
         EXPECT_EQ(own.processEventsCount(), own.sleepCount());
-        EXPECT_EQ(gStopRequested, c.stop); // left for the next wait
+        EXPECT_EQ(gStopRequested, stop); // left for the next wait
     }
 }
 

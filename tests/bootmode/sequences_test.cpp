@@ -75,109 +75,41 @@ TEST(Run, EveryVariantWritesTheImageAtTheSecondBitRateAfterTheSettlingPause) {
 }
 
 TEST(Run, AFailureEndsTheRunInItsPhaseWithTheStepsNumber) {
-    using Fault = std::function<void(RunBench &)>;
-    struct Case {
-        const char *name;
-        Fault fault;
-        int state[3], errNo[3]; // by variant 0, 1, 2
-    };
-    const Case cases[] = {
-        {"no such port",
-         [](RunBench &r) { r.port.setOpenError(8002); },
-         {1, 1, 1},
-         {301, 301, 301}},
-        {"no answer to 00",
-         [](RunBench &r) { r.config.faults.noAdjustAnswer = true; },
-         {1, 1, 1},
-         {302, 302, 302}},
-        {"80 to 00",
-         [](RunBench &r) { r.config.faults.adjustAnswer = 0x80; },
-         {1, 1, 1},
-         {303, 303, 303}},
-        {"a stray byte after 00",
-         [](RunBench &r) { r.config.faults.extraByteAt = Step::Adjust; },
-         {1, 1, 1},
-         {304, 304, 304}},
-        {"11 to 55",
-         [](RunBench &r) { r.config.faults.ackAnswer = 0x11; },
-         {1, 2, 1},
-         {312, 343, 312}},
-        {"silence after 55",
-         [](RunBench &r) { r.config.faults.silentAt = Step::AdjustEnd; },
-         {1, 2, 1},
-         {310, 340, 310}},
-        {"a wrong echo",
-         [](RunBench &r) { r.config.faults.corruptEcho = 2; },
-         {1, 3, 1},
-         {314, 314, 314}},
-        {"kernel missing", [](RunBench &) { gIrdFile += ".gone"; }, {1, 3, 1}, {170, 170, 170}},
-        {"line dropped in the kernel",
-         [](RunBench &r) { r.config.faults.dropAt = Step::Kernel; },
-         {1, 3, 1},
-         {313, 313, 313}},
-        {"silence after the kernel",
-         [](RunBench &r) {
-             r.config.faults.silentAt = r.config.variant == 1 ? Step::KernelAck : Step::BootErase;
-         },
-         {2, 3, 5},
-         {340, 310, 0}},
-        {"erase fails",
-         [](RunBench &r) { r.config.faults.eraseFails = true; },
-         {2, 2, 3},
-         {350, 350, 350}},
+    using Fault = std::function<void(Faults &)>;
+    // phase:number for variants 0, 1 and 2 (where 2 succeeds, 5:0)
+    const std::tuple<const char *, Fault, const char *> cases[] = {
+        {"no such port", [](Faults &) { gPort = "0"; }, "1:301 1:301 1:301"},
+        {"no answer to 00", [](Faults &f) { f.noAdjustAnswer = true; }, "1:302 1:302 1:302"},
+        {"a stray byte after 00", [](Faults &f) { f.extraByteAt = Step::Adjust; },
+         "1:304 1:304 1:304"},
+        {"silence after 55", [](Faults &f) { f.silentAt = Step::AdjustEnd; }, "1:310 2:340 1:310"},
+        {"a wrong echo", [](Faults &f) { f.corruptEcho = 2; }, "1:314 3:314 1:314"},
+        {"no erase byte", [](Faults &f) { f.silentAt = Step::BootErase; }, "2:340 2:340 5:0"},
+        {"no acknowledge", [](Faults &f) { f.silentAt = Step::KernelAck; }, "5:0 3:310 5:0"},
         {"erase fails, a stray byte behind",
-         [](RunBench &r) {
-             r.config.faults.eraseFails = true;
-             r.config.faults.extraByteAt = r.config.variant == 2 ? Step::Erase : Step::BootErase;
-         },
-         {2, 2, 3},
-         {350, 350, 350}},
-        {"data phase at another bit rate",
-         [](RunBench &r) { r.config.dataBitRate = 19200; },
-         {3, 3, 2},
-         {340, 340, 340}},
-        {"bad data bit rate", [](RunBench &) { gBitRate2 = "fast"; }, {3, 3, 2}, {330, 330, 330}},
-        {"kernel sum differs",
-         [](RunBench &) { gIrdCheckSum = "018B"; },
-         {3, 3, 2},
-         {371, 371, 371}},
-        {"write fails",
-         [](RunBench &r) { r.config.faults.writeFailBlock = 0; },
-         {4, 4, 4},
-         {360, 360, 360}},
-        {"block sum differs",
-         [](RunBench &r) { r.config.faults.badBlockSum = 2; },
-         {4, 4, 4},
-         {341, 341, 341}},
-        {"silence at a blank block",
-         [](RunBench &r) { r.config.faults.silentAt = Step::Blank; },
-         {4, 4, 4},
-         {346, 346, 346}},
-        {"image missing", [](RunBench &) { gPrgFile += ".gone"; }, {4, 4, 4}, {171, 171, 171}},
-        {"line dropped in a block",
-         [](RunBench &r) { r.config.faults.dropAt = Step::Data; },
-         {4, 4, 4},
-         {342, 342, 342}},
+         [](Faults &f) { f.eraseFails = true, f.extraByteAt = Step::BootErase; },
+         "2:350 2:350 3:350"},
+        {"bad data bit rate", [](Faults &) { gBitRate2 = "fast"; }, "3:330 3:330 2:330"},
+        {"kernel sum differs", [](Faults &) { gIrdCheckSum = "018B"; }, "3:371 3:371 2:371"},
+        {"erase by command fails, a stray byte behind",
+         [](Faults &f) { f.eraseFails = true, f.extraByteAt = Step::Erase; }, "2:350 2:350 3:350"},
+        {"write fails", [](Faults &f) { f.writeFailBlock = 0; }, "4:360 4:360 4:360"},
+        {"line dropped in a block", [](Faults &f) { f.dropAt = Step::Data; }, "4:342 4:342 4:342"},
         {"flash sum differs, a stray byte behind",
-         [](RunBench &r) {
-             r.config.faults.badFlashSum = true;
-             r.config.faults.extraByteAt = Step::FlashSum;
-         },
-         {4, 4, 4},
-         {370, 370, 370}},
-    };
-    for (const Case &c : cases) {
+         [](Faults &f) { f.badFlashSum = true, f.extraByteAt = Step::FlashSum; },
+         "4:370 4:370 4:370"}};
+    for (const auto &[name, fault, outcomes] : cases) {
         for (int variant = 0; variant < 3; ++variant) {
-            SCOPED_TRACE(testing::Message() << c.name << ", variant " << variant);
+            SCOPED_TRACE(testing::Message() << name << ", variant " << variant);
+            const QString outcome = QString(outcomes).section(' ', variant, variant);
             RunBench r;
-            r.config.variant = variant;
-            c.fault(r);
+            fault(r.config.faults);
             QString checksum;
-            EXPECT_EQ(r.run(variant, checksum), c.errNo[variant] == 0);
-            EXPECT_EQ(gDownloadState, c.state[variant]);
-            EXPECT_EQ(gErrNo, c.errNo[variant]);
+            EXPECT_EQ(r.run(variant, checksum), outcome.endsWith(":0"));
+            EXPECT_EQ(gDownloadState, outcome.section(':', 0, 0).toInt());
+            EXPECT_EQ(gErrNo, outcome.section(':', 1).toInt());
             EXPECT_FALSE(r.port.isOpen());
-            if (c.errNo[variant] == 370) { // the value the target reported, for the error text
+            if (gErrNo == 370) { // the value the target reported, for the error text
                 EXPECT_EQ(gObtainedCheckSum, (gFlashCheckSum.toUInt(nullptr, 16) + 1) & 0xFFFF);
             }
         }
@@ -188,38 +120,57 @@ TEST(Run, AStopDuringTheSettlingPauseWaitsItOutAndEndsTheRunAtTheNextWait) {
     RunBench r;
     r.config.faults.silentAt = Step::KernelSum; // the kernel would take its time
     gStatusTimeout = 100;
-    r.clock.onProcessEvents([] {
-        if (gDownloadState == 3)
-            gStopRequested = true;
-    });
-    const double start = r.clock.now();
+    r.clock.onProcessEvents([] { gStopRequested = gStopRequested || gDownloadState == 3; });
     QString checksum;
     EXPECT_FALSE(r.run(0, checksum));
     EXPECT_EQ(gErrNo, 340);
     EXPECT_EQ(gFuncName, "CheckIrd");
     EXPECT_TRUE(gStopRequested);
-    EXPECT_NEAR(r.clock.now() - start, 3.1, 0.15); // the pause, and no time-out
-    EXPECT_EQ(r.port.openings().size(), 2);
-}
-
-TEST(Run, TheChecksumTextIsThatOfTheLastReportedSumAndAnUnknownVariantRunsNothing) {
-    RunBench r;
-    r.port.setOpenError(8002);
+    EXPECT_NEAR(r.clock.sleptSeconds(), 3.2, 0.15); // the whole pause, and no time-out
+    // An early failure gives the checksum text of the sum reported before; an unknown variant
+    // runs nothing.
+    gPort = "0";
     gObtainedCheckSum = 0x1002F;
-    QString checksum = "junk";
     EXPECT_FALSE(r.run(0, checksum));
     EXPECT_EQ(checksum, "002F");
-    r.port.setOpenError(0);
+    r.port.clearRecord();
     EXPECT_FALSE(r.run(7, checksum));
     EXPECT_TRUE(r.port.openings().isEmpty());
-    EXPECT_EQ(checksum, "002F");
 }
 
 TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
-    clock.onProcessEvents([] {
-        if (gDownloadState == 4 && gByteCount == 2000)
-            gStopRequested = true;
-    });
+    // Per variant, the passes of 100 ms in each phase/byte total in turn.
+    const char *timetables[] = {"1/0:10 1/3000:31 2/0:31 3/0:31 4/7000:71",
+                                "1/0:10 2/0:31 3/3000:31 3/0:31 4/7000:71"};
+    for (const int variant : {0, 1, 2, 3}) {
+        SCOPED_TRACE(variant);
+        FakeLinkClock own;
+        ScopedLinkClock use(&own);
+        QStringList phases;
+        QList<int> counts;
+        own.onProcessEvents([&] {
+            phases << QString("%1/%2").arg(gDownloadState).arg(gByteTotal);
+            counts << gByteCount;
+        });
+        gSeqType = static_cast<int16_t>(variant);
+        gFlashCheckSum = "1A2B";
+        QString checksum;
+        EXPECT_TRUE(SimulateDownload(checksum));
+        EXPECT_EQ(checksum, "1A2B");
+        EXPECT_EQ(gDownloadState, 5);
+        QStringList seen;
+        for (qsizetype i = 0, j = 0; i < phases.size(); i = j) {
+            for (j = i; j < phases.size() && phases[j] == phases[i]; ++j) {
+                if (!phases[i].endsWith("/0")) { // the count climbs by 100 a pass
+                    EXPECT_EQ(counts[j], 100 * (j - i));
+                }
+            }
+            seen << phases[i] + ":" + QString::number(j - i);
+        }
+        EXPECT_EQ(seen.join(' '), timetables[variant == 1]);
+    }
+    ScopedLinkClock again(&clock);
+    clock.onProcessEvents([] { gStopRequested = gDownloadState == 4 && gByteCount == 2000; });
     gErrNo = 123;
     QString checksum;
     EXPECT_FALSE(SimulateDownload(checksum));
@@ -227,40 +178,6 @@ TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
     EXPECT_EQ(gDownloadState, 4);
     EXPECT_EQ(gErrNo, 123);
     EXPECT_EQ(clock.sleepCount(), 10 + 31 * 3 + 22);
-
-    struct Sample {
-        int state, total;
-        bool operator==(const Sample &o) const { return state == o.state && total == o.total; }
-    };
-    // Passes of 100 ms in each (phase, byte total) in turn.
-    const QList<QList<std::pair<Sample, int>>> timetable = {
-        {{{1, 0}, 10}, {{1, 3000}, 31}, {{2, 0}, 31}, {{3, 0}, 31}, {{4, 7000}, 71}},
-        {{{1, 0}, 10}, {{2, 0}, 31}, {{3, 3000}, 31}, {{3, 0}, 31}, {{4, 7000}, 71}},
-    };
-    for (const int variant : {0, 1, 2, 3}) {
-        SCOPED_TRACE(variant);
-        FakeLinkClock own;
-        ScopedLinkClock use(&own);
-        QList<std::pair<Sample, int>> seen;
-        own.onProcessEvents([&] {
-            const Sample s{gDownloadState, gByteTotal};
-            if (seen.isEmpty() || !(seen.last().first == s))
-                seen.append({s, 0});
-            if (gByteTotal > 0) { // the count climbs by 100 a pass
-                EXPECT_EQ(gByteCount, 100 * seen.last().second);
-            }
-            ++seen.last().second;
-        });
-        gStopRequested = false;
-        gSeqType = static_cast<int16_t>(variant);
-        gFlashCheckSum = "1A2B";
-        EXPECT_TRUE(SimulateDownload(checksum));
-        EXPECT_EQ(checksum, "1A2B");
-        EXPECT_EQ(gDownloadState, 5);
-        EXPECT_EQ(seen, timetable[variant == 1]);
-        EXPECT_EQ(gByteCount, 7000);
-        EXPECT_EQ(own.sleepCount(), 174);
-    }
 }
 
 } // namespace
