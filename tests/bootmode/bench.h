@@ -3,8 +3,10 @@
 // built-in protocol settings, port 1 in memory and a fake clock, so that every time-out passes
 // without anyone sleeping. kernel() puts a write kernel on the port that answers each command.
 
+#include "download.h"
 #include "link_clock.h"
 #include "memory_port.h"
+#include "memory_target.h"
 #include "settings.h"
 #include "shared_state.h"
 #include "temp_app_dir.h"
@@ -76,3 +78,40 @@ public:
 };
 
 class Bench : public LinkBench, public ::testing::Test {};
+
+// A whole download against the simulated target in memory: a 5-byte kernel, an image of one data
+// block, one blank block and a short last block, and a flash sum that reaches beyond the flash
+// (the target reads that as FF).
+class RunBench : public LinkBench {
+public:
+    static inline const QByteArray image =
+        QByteArray(16, 0x5A) + QByteArray(16, char(0xFF)) + Hex("a0a1a2a3a4a5a6a7");
+    static QByteArray flashAfter() { return image + QByteArray(0x200 - image.size(), char(0xFF)); }
+
+    RunBench() {
+        gIrdFile = file("k.bin", Hex("01223344f0"));
+        gPrgFile = file("p.bin", image);
+        gIrdCheckSum = "018A";
+        gFlashStart = "00000000";
+        gFlashEnd = "000001FF";
+        gFlashCheckSum = QString::number(Sum16(flashAfter()), 16).toUpper();
+        gPacketSize = 16;
+        gWaitTime = "3";
+        gBitRate2 = "38400";
+        config.blockSize = 16;
+        config.flashSize = 0x100;
+        config.flashFill = 0x00; // unerased: a missing erase shows in the flash
+        config.dataBitRate = 38400;
+    }
+    bool run(int variant, QString &checksum) {
+        gSeqType = static_cast<int16_t>(variant);
+        config.variant = variant;
+        MemoryTarget target(port, config);
+        const bool ok = RunDownload(checksum);
+        flash = target.target().flash();
+        return ok;
+    }
+
+    targetsim::SimConfig config;
+    QByteArray flash;
+};

@@ -2,57 +2,12 @@
 // memory, and the simulated run without a port.
 
 #include "bench.h"
-#include "download.h"
-#include "memory_target.h"
 
 #include <functional>
 
 using namespace targetsim;
 
 namespace {
-
-constexpr int kBlock = 16;
-constexpr int kFlashSize = 0x100;
-
-// One data block, one blank block (skipped) and 8 bytes that the host pads to a block.
-const QByteArray kImage =
-    QByteArray(kBlock, 0x5A) + QByteArray(kBlock, char(0xFF)) + Hex("a0a1a2a3a4a5a6a7");
-
-// The flash after a good download: the image, then erased flash.
-QByteArray FlashAfter() {
-    return kImage + QByteArray(kFlashSize - kImage.size(), char(0xFF));
-}
-
-class RunBench : public LinkBench {
-public:
-    RunBench() {
-        gIrdFile = file("k.bin", Hex("01223344f0"));
-        gPrgFile = file("p.bin", kImage);
-        gIrdCheckSum = "018A";
-        gFlashStart = "00000000";
-        gFlashEnd = "000000FF";
-        gFlashCheckSum = QString::number(Sum16(FlashAfter()), 16).toUpper();
-        gPacketSize = kBlock;
-        gWaitTime = "3";
-        gBitRate2 = "38400";
-        config.blockSize = kBlock;
-        config.flashSize = kFlashSize;
-        config.flashFill = 0x00; // unerased: a missing erase shows in the flash
-        config.dataBitRate = 38400;
-    }
-
-    bool run(int variant, QString &checksum) {
-        gSeqType = static_cast<int16_t>(variant);
-        config.variant = variant;
-        MemoryTarget target(port, config);
-        const bool ok = RunDownload(checksum);
-        flash = target.target().flash();
-        return ok;
-    }
-
-    SimConfig config;
-    QByteArray flash;
-};
 
 TEST(Run, EveryVariantWritesTheImageAtTheSecondBitRateAfterTheSettlingPause) {
     for (const int variant : {0, 1, 2, 3}) {
@@ -61,7 +16,7 @@ TEST(Run, EveryVariantWritesTheImageAtTheSecondBitRateAfterTheSettlingPause) {
         QString checksum;
         const double start = fresh.clock.now();
         EXPECT_TRUE(fresh.run(variant, checksum)) << gErrNo;
-        EXPECT_EQ(fresh.flash.toHex(), FlashAfter().toHex());
+        EXPECT_EQ(fresh.flash.toHex(), RunBench::flashAfter().left(0x100).toHex());
         EXPECT_EQ(checksum, gFlashCheckSum);
         EXPECT_EQ(gDownloadState, 5);
         EXPECT_EQ(gErrNo, 0);

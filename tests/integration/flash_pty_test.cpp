@@ -65,19 +65,15 @@ protected:
     }
     // Starts the target linked as COM1 of the application folder and waits until it listens.
     void startSim(const QStringList &extra) {
-        sim.start(TARGET_SIM_PATH,
-                  QStringList{"--link", app.filePath("COM1"), "--flash-start", "20000",
-                              "--flash-size", "800", "--block-size", "256", "--flash-fill", "00",
-                              "--save-flash", app.filePath("flash.bin")} +
-                      extra);
+        sim.start(TARGET_SIM_PATH, QStringList{"--link", app.filePath("COM1")} + layout + extra);
         QByteArray out;
         while (!out.contains('\n') && sim.waitForReadyRead(5000))
             out += sim.readAllStandardOutput();
         ASSERT_TRUE(out.startsWith("ready /dev/")) << out.constData();
     }
     void startFlash(const QStringList &extra = {}) {
-        ctl.start(QARNCTL_PATH, QStringList{"flash", "--app-dir", app.path()} + extra +
-                                    QStringList{app.filePath("fw/test.ift")});
+        ctl.start(QARNCTL_PATH,
+                  QStringList{"flash", "--app-dir", app.path()} + extra + QStringList{ift});
     }
     // Exit code; standard output and error in `out` and `err`.
     int finishFlash() {
@@ -94,6 +90,10 @@ protected:
     TempAppDir app;
     QProcess sim, ctl;
     QString out, err;
+    QString ift = app.filePath("fw/test.ift");
+    QStringList layout = {
+        "--flash-start", "20000",        "--flash-size", "800",          "--block-size",
+        "256",           "--flash-fill", "00",           "--save-flash", app.filePath("flash.bin")};
 };
 
 TEST_F(FlashOverPty, EachSequenceVariantWritesTheImageIntoTheTargetsFlash) {
@@ -184,6 +184,44 @@ TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) 
         sim.terminate();
         sim.waitForFinished(5000);
     }
+}
+
+TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatDownloads) {
+    // option, value, exit status, message: a refusal writes nothing
+    const std::tuple<const char *, const char *, int, const char *> refusals[] = {
+        {"--rate", "fast", 2, "--rate needs a number"},
+        {"--colour", "", 2, "unknown argument '--colour'"},
+        {"--out", "a b", 1, "must not contain blanks"}};
+    for (const auto &[option, value, status, message] : refusals) {
+        QProcess make;
+        make.start(MAKE_DEMO_APP_PATH, {"--out", app.filePath("x"), option, app.filePath(value)});
+        ASSERT_TRUE(make.waitForFinished(kWait));
+        EXPECT_EQ(make.exitCode(), status);
+        EXPECT_TRUE(make.readAllStandardError().contains(message)) << option;
+        EXPECT_FALSE(app.exists("x/torvane.cha"));
+    }
+    QProcess make;
+    make.start(MAKE_DEMO_APP_PATH, {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024",
+                                    "--image-size", "8192"});
+    ASSERT_TRUE(make.waitForFinished(kWait));
+    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+    EXPECT_TRUE(QFileInfo(app.filePath("qarn")).isExecutable());
+    layout = {"--boot-rate", "115200", "--data-rate", "115200", "--once"};
+    const QStringList versions = QString(app.read("demo-versions.txt")).split('\n');
+    ASSERT_EQ(versions.size(), 5) << versions.join('\n').toStdString();
+    for (int variant = 0; variant < 3; ++variant) {               // 3 runs the same sequence as 2
+        const QStringList fields = versions[variant].split('\t'); // version, variant, IFT, FCS
+        SCOPED_TRACE(versions[variant].toStdString());
+        ASSERT_EQ(fields.value(1), QString::number(variant));
+        startSim({"--variant", fields[1]});
+        ift = fields[2];
+        EXPECT_EQ(flash({"--trace", app.filePath("t.log")}), 0) << qPrintable(out);
+        EXPECT_EQ(out, "checksum=" + fields[3] + "\n");
+        EXPECT_TRUE(
+            app.read("t.log").trimmed().endsWith("outcome ok, checksum " + fields[3].toLatin1()));
+        ASSERT_TRUE(sim.waitForFinished(kWait)); // --once: the target ends with the download
+    }
+    EXPECT_FALSE(app.read(versions[1].section('\t', 2, 2)).contains("CPUT")); // stored protected
 }
 
 } // namespace
