@@ -20,10 +20,7 @@ inline QByteArray Hex(const char *text) {
 }
 
 inline uint16_t Sum16(const QByteArray &bytes) {
-    uint32_t sum = 0;
-    for (const char c : bytes)
-        sum += static_cast<uint8_t>(c);
-    return static_cast<uint16_t>(sum);
+    return targetsim::TargetSim::sum16(bytes);
 }
 
 class LinkBench {
@@ -34,8 +31,6 @@ public:
         gComm = &port;
     }
     ~LinkBench() { gComm = nullptr; }
-    LinkBench(const LinkBench &) = delete;
-    LinkBench &operator=(const LinkBench &) = delete;
 
     void openPort() { ASSERT_EQ(port.open(1, QStringLiteral("9600,N,8,1")), 0); }
     QString file(const QString &name, const QByteArray &bytes) {

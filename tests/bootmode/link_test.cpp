@@ -94,18 +94,13 @@ TEST_F(Link, AWaitTakesAByteAlreadyWaitingAndOtherwiseEndsOnlyAtTheDeadlineOrSto
     EXPECT_GT(clock.processEventsCount(), 100); // waits serve window events
 }
 
-TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
+TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNot) {
     openPort();
-    port.setWriteHook([this](const QByteArray &bytes) {
-        port.deliver(bytes == Hex("42") ? bytes : bytes == Hex("43") ? Hex("0077") : QByteArray());
-    });
+    port.setWriteHook([this](const QByteArray &) { port.deliver(Hex("4377")); });
     ArmDeadline(1);
-    EXPECT_EQ(SendByteEcho(0x42), LinkOk);
-    EXPECT_EQ(SendByteEcho(0x43), LinkMismatch);
-    EXPECT_EQ(port.pendingInput(), Hex("77")); // the rest stays waiting
-    port.discardInput();
-    EXPECT_EQ(SendByteEcho(0x44), LinkTimeout);
-    // A block leaves in one write and waits for the output to drain, Stop or not.
+    EXPECT_EQ(SendByteEcho(0x43), LinkOk);
+    EXPECT_EQ(port.pendingInput(), Hex("77"));
+    port.setWriteHook(nullptr);
     port.holdOutput(true);
     clock.after(0.4, [this] { port.releaseOutput(); });
     gStopRequested = true;
@@ -113,17 +108,15 @@ TEST_F(Link, EchoesAndBlocksGoOutAndComeBackAsSent) {
     EXPECT_EQ(SendBlock(Hex("0102030405")), LinkOk);
     EXPECT_GE(clock.now() - start, 0.4);
     EXPECT_EQ(port.writes().last(), Hex("0102030405"));
-    EXPECT_EQ(port.written(), Hex("424344") + Hex("0102030405"));
     clock.after(2, [this] { port.fail(); });
     EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
     port.close();
     openPort();
     port.setWriteError(57);
-    EXPECT_EQ(SendByte(0x11), LinkFault);
+    for (const int16_t result : {SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))})
+        EXPECT_EQ(result, LinkFault);
     EXPECT_EQ(gRunErrNo, 57);
-    EXPECT_EQ(SendByteEcho(0x11), LinkFault);
-    EXPECT_EQ(SendBlock(Hex("11")), LinkFault);
 }
 
 TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {

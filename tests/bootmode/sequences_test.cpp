@@ -35,8 +35,6 @@ TEST(Run, AFailureEndsTheRunInItsPhaseWithTheStepsNumber) {
     const std::tuple<const char *, Fault, const char *> cases[] = {
         {"no such port", [](Faults &) { gPort = "0"; }, "1:301 1:301 1:301"},
         {"no answer to 00", [](Faults &f) { f.noAdjustAnswer = true; }, "1:302 1:302 1:302"},
-        {"a stray byte after 00", [](Faults &f) { f.extraByteAt = Step::Adjust; },
-         "1:304 1:304 1:304"},
         {"silence after 55", [](Faults &f) { f.silentAt = Step::AdjustEnd; }, "1:310 2:340 1:310"},
         {"a wrong echo", [](Faults &f) { f.corruptEcho = 2; }, "1:314 3:314 1:314"},
         {"no erase byte", [](Faults &f) { f.silentAt = Step::BootErase; }, "2:340 2:340 5:0"},
