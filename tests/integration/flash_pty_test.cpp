@@ -146,7 +146,7 @@ TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFla
 TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
     // target options after the layout (a later option wins), qarnctl options, standard output
     const std::tuple<QStringList, QStringList, QString> cases[] = {
-        {{}, {}, "checksum=" + SumText(kFlash) + "\n"},
+        {{"--pace"}, {}, "checksum=" + SumText(kFlash) + "\n"},
         {{"--drop-at", "kernel"}, {}, "E313\n"},
         {{"--drop-at", "data"}, {}, "E342\n"},
         {{"--data-rate", "19200"}, {}, "E340\n"},
@@ -158,7 +158,7 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
              "\n\n  Function: CheckFROMCheckSum\n"}};
     for (const auto &[options, flashOptions, expected] : cases) {
         SCOPED_TRACE(qPrintable(options.join(' ') + flashOptions.join(' ')));
-        startSim(layout + QStringList{"--pace"} + options);
+        startSim(layout + options);
         EXPECT_EQ(flash(flashOptions), expected.startsWith('E') ? 1 : 0);
         EXPECT_TRUE(out.startsWith(expected)) << qPrintable(out);
         sim.terminate();
