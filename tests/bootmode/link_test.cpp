@@ -1,6 +1,7 @@
 #include "bench.h"
 #include "line_settings.h"
 #include "link.h"
+#include "link_observer.h"
 
 #include <functional>
 
@@ -16,6 +17,7 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
         {"boot, no such port", false, "1", 8002, "9600", 301, 0},
         {"boot, port in use", false, "1", 8005, "9600", 300, 8005},
         {"boot, port name with letters", false, "COM1", 0, "9600", 300, 13},
+        {"boot, port number beyond 16 bits", false, "70000", 0, "9600", 300, 6},
         {"data, no such port", true, "1", 8002, "9600", 331, 0},
         {"data, permission denied", true, "1", 70, "9600", 330, 70},
         {"data, bit rate that is no number", true, "1", 0, "fast", 330, 5}};
@@ -95,11 +97,14 @@ TEST_F(Link, AWaitTakesAByteAlreadyWaitingAndOtherwiseEndsOnlyAtTheDeadlineOrSto
 }
 
 TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNot) {
+    LinkObserver quiet; // watches without a hook of its own
+    gLinkObserver = &quiet;
     openPort();
     port.setWriteHook([this](const QByteArray &) { port.deliver(Hex("4377")); });
     ArmDeadline(1);
     EXPECT_EQ(SendByteEcho(0x43), LinkOk);
     EXPECT_EQ(port.pendingInput(), Hex("77"));
+    EXPECT_EQ(ReadByte(), 0x77);
     port.setWriteHook(nullptr);
     port.holdOutput(true);
     clock.after(0.4, [this] { port.releaseOutput(); });
@@ -110,6 +115,7 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     EXPECT_EQ(port.writes().last(), Hex("0102030405"));
     clock.after(2, [this] { port.fail(); });
     EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
+    EXPECT_EQ(SendByteEcho(0x11), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
     port.close();
     openPort();
@@ -117,6 +123,7 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     for (const int16_t result : {SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))})
         EXPECT_EQ(result, LinkFault);
     EXPECT_EQ(gRunErrNo, 57);
+    gLinkObserver = nullptr;
 }
 
 TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {

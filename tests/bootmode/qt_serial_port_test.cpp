@@ -28,6 +28,9 @@ TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     gComm = &port;
     ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
     ::close(slave);                           // the port under test holds the line now
+    EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
+    EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
+    EXPECT_EQ(QtSerialPort::portLocation(0), QString());
     ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
     for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
         port.waitForActivity(std::chrono::milliseconds(10));

@@ -177,8 +177,8 @@ TEST_F(Steps, TheKernelGoesOutAfterItsLengthEveryByteEchoedUnderOneDeadline) {
     port.close();
     openPort();
     port.clearRecord();
-    for (const QString &path :
-         {app.path(), file("empty.bin", ""), file("big", QByteArray(32766, 1))}) {
+    for (const QString &path : {app.filePath("none"), app.path(), file("empty.bin", ""),
+                                file("big", QByteArray(32766, 1))}) {
         EXPECT_FALSE(DownloadIrd(path));
         EXPECT_EQ(gErrNo, 170) << path.toStdString();
     }

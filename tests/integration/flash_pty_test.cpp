@@ -97,21 +97,24 @@ protected:
 };
 
 TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFlash) {
-    // option, value, exit status, message: a refusal writes nothing
-    const std::tuple<const char *, const char *, int, const char *> refusals[] = {
-        {"--rate", "fast", 2, "--rate needs a number"},
-        {"--colour", "", 2, "unknown argument '--colour'"},
-        {"--out", "a b", 1, "must not contain blanks"}};
+    // the folder to build, options, exit status, message: a refusal writes nothing
+    const std::tuple<const char *, QStringList, int, const char *> refusals[] = {
+        {"x", {"--rate", "fast"}, 2, "--rate needs a number"},
+        {"x", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
+        {"x", {"--colour"}, 2, "unknown argument '--colour'"},
+        {"x", {"--ut"}, 2, "--ut needs a value"},
+        {"a b", {}, 1, "must not contain blanks"}};
     QProcess make;
-    for (const auto &[option, value, status, message] : refusals) {
-        make.start(MAKE_DEMO_APP_PATH, {"--out", app.filePath("x"), option, app.filePath(value)});
+    for (const auto &[folder, options, status, message] : refusals) {
+        make.start(MAKE_DEMO_APP_PATH, QStringList{"--out", app.filePath(folder)} + options);
         ASSERT_TRUE(make.waitForFinished(kWait));
         EXPECT_EQ(make.exitCode(), status);
-        EXPECT_TRUE(make.readAllStandardError().contains(message)) << option;
-        EXPECT_FALSE(app.exists("x/torvane.cha"));
+        EXPECT_TRUE(make.readAllStandardError().contains(message)) << message;
+        EXPECT_FALSE(app.exists(QString(folder) + "/torvane.cha"));
     }
-    make.start(MAKE_DEMO_APP_PATH, {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024",
-                                    "--image-size", "8192"});
+    make.start(MAKE_DEMO_APP_PATH,
+               {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024", "--image-size",
+                "8192", "--rate", "115200", "--ut", "0", "--trace"});
     ASSERT_TRUE(make.waitForFinished(kWait));
     ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
     EXPECT_TRUE(QFileInfo(app.filePath("qarn")).isExecutable());
@@ -173,17 +176,38 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
     }
 }
 
-TEST_F(FlashOverPty, SigtermStopsTheRunWithTheCancelMessage) {
-    describe("ETO 1E\r\n"); // 30 s erase time-out: only the stop can end the wait soon
+TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
+    // A run waiting for the erase (30 s erase time-out), then a simulated run without any port.
+    describe("ETO 1E\r\n");
     startSim(layout + QStringList{"--erase-time", "60000"});
-    startFlash({app.filePath("test.ift")});
-    ctl.setReadChannel(QProcess::StandardError);
-    QDeadlineTimer deadline(kWait);
-    while (!err.contains("[3/5] Erase") && !deadline.hasExpired() && ctl.waitForReadyRead(200))
-        err += ctl.readAllStandardError();
-    ctl.terminate();
-    EXPECT_EQ(finishFlash(), 3);
-    EXPECT_EQ(out, "Downloading has been canceled.\n");
+    for (const char *phase : {"[3/5] Erase", "[1/5] Setup 1"}) {
+        startFlash({app.filePath("test.ift")});
+        ctl.setReadChannel(QProcess::StandardError);
+        QDeadlineTimer deadline(kWait);
+        for (err.clear();
+             !err.contains(phase) && !deadline.hasExpired() && ctl.waitForReadyRead(200);)
+            err += ctl.readAllStandardError();
+        ctl.terminate();
+        EXPECT_EQ(finishFlash(), 3) << phase;
+        EXPECT_EQ(out, "Downloading has been canceled.\n");
+        app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
+    }
+}
+
+TEST_F(FlashOverPty, BadUsageAndAnUnreadableDescriptionEndBeforeAnyPortIsOpened) {
+    // qarnctl flash arguments, exit status, text in standard output
+    const std::tuple<QStringList, int, const char *> cases[] = {
+        {{}, 2, ""},
+        {{"a.ift", "b.ift"}, 2, ""},
+        {{"--repeat", "0", "a.ift"}, 2, ""},
+        {{"--trace", app.filePath("none/t.log"), "a.ift"}, 2, ""},
+        {{"--help"}, 0, "checksum=XXXX"},
+        {{app.filePath("none.ift")}, 1, "E120\nCould not open the selected file.\n"}};
+    for (const auto &[options, status, text] : cases) {
+        startFlash(options);
+        EXPECT_EQ(finishFlash(), status) << qPrintable(options.join(' '));
+        EXPECT_TRUE(out.contains(text)) << qPrintable(out);
+    }
 }
 
 TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
