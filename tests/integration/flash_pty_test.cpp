@@ -208,6 +208,14 @@ TEST_F(FlashOverPty, BadUsageAndAnUnreadableDescriptionEndBeforeAnyPortIsOpened)
         EXPECT_EQ(finishFlash(), status) << qPrintable(options.join(' '));
         EXPECT_TRUE(out.contains(text)) << qPrintable(out);
     }
+    // The target refuses a variant it does not know, and a file where its link should go.
+    app.write("COM1", "not a link");
+    for (const auto &[variant, status] : {std::pair("7", 2), std::pair("2", 1)}) {
+        sim.start(TARGET_SIM_PATH, {"--link", app.filePath("COM1"), "--variant", variant});
+        ASSERT_TRUE(sim.waitForFinished(kWait));
+        EXPECT_EQ(sim.exitCode(), status);
+    }
+    EXPECT_EQ(app.read("COM1"), "not a link");
 }
 
 TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
