@@ -73,18 +73,22 @@ bool WaitBootAck() {
     gErrNo = 313;
     ArmDeadline(gStatusTimeout);
     QByteArray reply(1, '\0');
-    const int16_t result = ReceiveBytes(reply);
+    const ReplyEnd end = ReceiveReply(reply);
     gTimeoutActive = false;
-    if (result == LinkTimeout) {
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 310;
-    } else if (result == LinkOk) {
-        if (static_cast<uint8_t>(reply[0]) == 0xAA) {
-            gErrNo = 0;
-            return true;
-        }
-        gErrNo = 312;
+        return false;
     }
-    return false;
+    if (end == ReplyEnd::Short)
+        return false; // 313
+    if (static_cast<uint8_t>(reply[0]) != 0xAA) {
+        gErrNo = 312;
+        return false;
+    }
+    if (end == ReplyEnd::Stray)
+        return false; // an acknowledge with a stray byte behind it: 313
+    gErrNo = 0;
+    return true;
 }
 
 bool DownloadIrd(const QString &path) {
@@ -152,20 +156,22 @@ bool WaitErase() {
     // A Stop the user asked for before this point is kept: the wait below gives up on it.
     ArmDeadline(gEraseTimeout);
     QByteArray reply(1, '\0');
-    const int16_t result = ReceiveBytes(reply);
+    const ReplyEnd end = ReceiveReply(reply);
     gTimeoutActive = false;
-    if (result == LinkTimeout) {
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 340;
         return false;
     }
-    if (result != LinkOk)
-        return false; // port failed or a second byte came with it: 343
+    if (end == ReplyEnd::Short)
+        return false; // 343
     switch (static_cast<uint8_t>(reply[0])) {
     case 0xAA:
-        gErrNo = 0; // the step name stays
+        if (end == ReplyEnd::Stray)
+            return false; // the end of the erase with a stray byte behind it: 343
+        gErrNo = 0;       // the step name stays
         return true;
     case 0xFF:
-        gErrNo = 350;
+        gErrNo = 350; // the boot program reports the failed erase, stray byte or not
         break;
     default:
         break;

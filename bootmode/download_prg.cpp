@@ -16,27 +16,33 @@ namespace {
 
 enum class BlockOutcome { Done, Failed };
 
-QByteArray ThreeZeros() {
-    return QByteArray(3, '\0');
-}
-
 uint8_t At(const QByteArray &bytes, int i) {
     return static_cast<uint8_t>(bytes[i]);
+}
+
+// Sends a command byte, then the block when there is one, and takes the three-byte reply. A
+// command the port refused is a reply cut short.
+ReplyEnd Exchange(uint8_t command, const QByteArray &block, QByteArray &reply) {
+    reply = QByteArray(3, '\0');
+    int16_t sent = SendByte(command);
+    if (sent == LinkOk && !block.isEmpty())
+        sent = SendBlock(block);
+    const ReplyEnd end = sent == LinkOk ? ReceiveReply(reply) : ReplyEnd::Short;
+    gTimeoutActive = false;
+    return end;
 }
 
 BlockOutcome SkipBlankBlock() {
     // A Stop the user asked for before this point is kept: the wait below gives up on it.
     ArmDeadline(gStatusTimeout);
-    QByteArray reply = ThreeZeros();
-    int16_t result = SendByte(0x14);
-    if (result == LinkOk)
-        result = ReceiveBytes(reply);
-    gTimeoutActive = false;
-    if (result == LinkTimeout) {
+    QByteArray reply;
+    const ReplyEnd end = Exchange(0x14, QByteArray(), reply);
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 346;
         return BlockOutcome::Failed;
     }
-    if (result != LinkOk || At(reply, 0) != 0x14 || At(reply, 1) != 0x00 || At(reply, 2) != 0x00) {
+    if (end != ReplyEnd::Whole || At(reply, 0) != 0x14 || At(reply, 1) != 0x00 ||
+        At(reply, 2) != 0x00) {
         gErrNo = 347;
         return BlockOutcome::Failed;
     }
@@ -45,18 +51,14 @@ BlockOutcome SkipBlankBlock() {
 
 BlockOutcome WriteBlock(const QByteArray &block, uint16_t sum) {
     ArmDeadline(gDataTimeout);
-    QByteArray reply = ThreeZeros();
-    int16_t result = SendByte(0x11);
-    if (result == LinkOk)
-        result = SendBlock(block);
-    if (result == LinkOk)
-        result = ReceiveBytes(reply);
-    gTimeoutActive = false;
-    if (result == LinkTimeout) {
+    QByteArray reply;
+    ReplyEnd end = Exchange(0x11, block, reply);
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 340;
         return BlockOutcome::Failed;
     }
-    if (result != LinkOk || At(reply, 0) != 0x11) {
+    // A reply cut short by a failed port is not judged; a whole one is, stray byte or not.
+    if (end == ReplyEnd::Short || At(reply, 0) != 0x11) {
         gErrNo = 342;
         return BlockOutcome::Failed;
     }
@@ -64,18 +66,18 @@ BlockOutcome WriteBlock(const QByteArray &block, uint16_t sum) {
         gErrNo = 341;
         return BlockOutcome::Failed;
     }
+    if (end == ReplyEnd::Stray) {
+        gErrNo = 342;
+        return BlockOutcome::Failed;
+    }
 
     ArmDeadline(gWriteTimeout);
-    reply = ThreeZeros();
-    result = SendByte(0x12);
-    if (result == LinkOk)
-        result = ReceiveBytes(reply);
-    gTimeoutActive = false;
-    if (result == LinkTimeout) {
+    end = Exchange(0x12, QByteArray(), reply);
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 344;
         return BlockOutcome::Failed;
     }
-    if (result != LinkOk || At(reply, 0) != 0x12) {
+    if (end == ReplyEnd::Short || At(reply, 0) != 0x12) {
         gErrNo = 345;
         return BlockOutcome::Failed;
     }
@@ -85,6 +87,10 @@ BlockOutcome WriteBlock(const QByteArray &block, uint16_t sum) {
     }
     if (At(reply, 1) != 0x00 || At(reply, 2) != 0x00) {
         gErrNo = 361;
+        return BlockOutcome::Failed;
+    }
+    if (end == ReplyEnd::Stray) {
+        gErrNo = 345; // written, but a stray byte came with the status
         return BlockOutcome::Failed;
     }
     return BlockOutcome::Done;

@@ -44,15 +44,15 @@ uint16_t ReplyValue(const QByteArray &reply) {
 }
 
 // Sends a command and takes the three-byte reply, all under the deadline armed for `timeout`.
-int16_t Exchange(const QByteArray &command, float timeout, QByteArray &reply) {
+// A command the port refused is a reply cut short.
+ReplyEnd Exchange(const QByteArray &command, float timeout, QByteArray &reply) {
     reply = QByteArray(3, '\0');
     ArmDeadline(timeout);
-    int16_t result =
+    const int16_t sent =
         command.size() == 1 ? SendByte(static_cast<uint8_t>(command[0])) : SendBlock(command);
-    if (result == LinkOk)
-        result = ReceiveBytes(reply);
+    const ReplyEnd end = sent == LinkOk ? ReceiveReply(reply) : ReplyEnd::Short;
     gTimeoutActive = false;
-    return result;
+    return end;
 }
 
 } // namespace
@@ -68,35 +68,40 @@ bool CheckIrd() {
     command.append(static_cast<char>((gIrdSize >> 8) & 0xFF));
     command.append(static_cast<char>(gIrdSize & 0xFF));
     QByteArray reply;
-    const int16_t result = Exchange(command, gStatusTimeout, reply);
-    if (result == LinkTimeout) {
+    const ReplyEnd end = Exchange(command, gStatusTimeout, reply);
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 340;
         return false;
     }
-    if (result != LinkOk || static_cast<uint8_t>(reply[0]) != 0x10) {
+    // A reply cut short by a failed port is not judged; a whole one is, stray byte or not.
+    if (end == ReplyEnd::Short || static_cast<uint8_t>(reply[0]) != 0x10) {
         gErrNo = 342;
         return false;
     }
-    if (ReplyValue(reply) == *expected) {
-        gErrNo = 0;
-        gFuncName.clear();
-        return true;
+    if (ReplyValue(reply) != *expected) {
+        gErrNo = 371;
+        return false;
     }
-    gErrNo = 371;
-    return false;
+    if (end == ReplyEnd::Stray) {
+        gErrNo = 342;
+        return false;
+    }
+    gErrNo = 0;
+    gFuncName.clear();
+    return true;
 }
 
 bool EraseFROM() {
     gFuncName = QStringLiteral("EraseFROM");
     gErrNo = 343;
     QByteArray reply;
-    const int16_t result = Exchange(QByteArray(1, char(0x15)), gEraseTimeout, reply);
-    if (result == LinkTimeout) {
+    const ReplyEnd end = Exchange(QByteArray(1, char(0x15)), gEraseTimeout, reply);
+    if (end == ReplyEnd::Timeout) {
         gErrNo = 340;
         return false;
     }
     // A reply cut short by a failed port is not taken for a status.
-    if (result != LinkOk || static_cast<uint8_t>(reply[0]) != 0x15) {
+    if (end == ReplyEnd::Short || static_cast<uint8_t>(reply[0]) != 0x15) {
         gErrNo = 342;
         return false;
     }
@@ -105,12 +110,15 @@ bool EraseFROM() {
         gErrNo = 350;
         return false;
     }
-    if (status == 0x0000) {
-        gErrNo = 0;
-        gFuncName.clear();
-        return true;
+    if (status != 0x0000)
+        return false; // 343
+    if (end == ReplyEnd::Stray) {
+        gErrNo = 342; // erased, but a stray byte came with the status
+        return false;
     }
-    return false; // 343
+    gErrNo = 0;
+    gFuncName.clear();
+    return true;
 }
 
 bool CheckFROMCheckSum() {
@@ -127,21 +135,25 @@ bool CheckFROMCheckSum() {
 
     const QByteArray command = QByteArray(1, char(0x13)) + *start + *end;
     QByteArray reply;
-    const int16_t result = Exchange(command, gStatusTimeout, reply);
-    if (result == LinkTimeout) {
+    const ReplyEnd ended = Exchange(command, gStatusTimeout, reply);
+    if (ended == ReplyEnd::Timeout) {
         gErrNo = 340;
         return false;
     }
-    if (result != LinkOk || static_cast<uint8_t>(reply[0]) != 0x13) {
+    if (ended == ReplyEnd::Short || static_cast<uint8_t>(reply[0]) != 0x13) {
         gErrNo = 342;
         return false;
     }
     gObtainedCheckSum = ReplyValue(reply);
-    if (static_cast<uint32_t>(gObtainedCheckSum) == *expected) {
-        gErrNo = 0;
-        gFuncName.clear();
-        return true;
+    if (static_cast<uint32_t>(gObtainedCheckSum) != *expected) {
+        gErrNo = 370;
+        return false;
     }
-    gErrNo = 370;
-    return false;
+    if (ended == ReplyEnd::Stray) {
+        gErrNo = 342;
+        return false;
+    }
+    gErrNo = 0;
+    gFuncName.clear();
+    return true;
 }

@@ -177,10 +177,13 @@ int16_t SendBlock(const QByteArray &bytes) {
     return LinkOk;
 }
 
-int16_t ReceiveBytes(QByteArray &buffer) {
+namespace {
+
+// ReceiveBytes; `stored` tells how many bytes went into `buffer`.
+int16_t Receive(QByteArray &buffer, qsizetype &stored) {
     const qsizetype n = buffer.size();
-    qsizetype i = 0;
-    while (i < n) {
+    stored = 0;
+    while (stored < n) {
         const int16_t waited = WaitForData();
         if (waited != LinkOk)
             return waited;
@@ -194,12 +197,30 @@ int16_t ReceiveBytes(QByteArray &buffer) {
             if (gLinkObserver)
                 gLinkObserver->onReceive(QByteArray(1, static_cast<char>(byte)));
             // A byte beyond the room left is taken from the port and lost.
-            if (i >= n)
+            if (stored >= n)
                 return LinkFault;
-            buffer[i++] = static_cast<char>(byte);
+            buffer[stored++] = static_cast<char>(byte);
         }
     }
     return LinkOk;
+}
+
+} // namespace
+
+int16_t ReceiveBytes(QByteArray &buffer) {
+    qsizetype stored = 0;
+    return Receive(buffer, stored);
+}
+
+ReplyEnd ReceiveReply(QByteArray &buffer) {
+    qsizetype stored = 0;
+    const int16_t result = Receive(buffer, stored);
+    if (result == LinkOk)
+        return ReplyEnd::Whole;
+    if (result == LinkTimeout)
+        return ReplyEnd::Timeout;
+    // A fault with the buffer full is the byte that did not fit.
+    return stored == buffer.size() ? ReplyEnd::Stray : ReplyEnd::Short;
 }
 
 uint8_t ReadByte() {
@@ -216,9 +237,8 @@ void SettlePause() {
     const std::optional<float> seconds = ToSingle(gWaitTime);
     const double pause = seconds && std::isfinite(*seconds) ? double(*seconds) : 0.0;
     const double end = clock.now() + pause;
-    // A Stop makes no difference to the outcome here (the next wait gives up on it), so a
-    // pending Stop ends the pause early instead of keeping the user waiting.
-    while (!(clock.now() > end) && !gStopRequested) {
+    // Neither a Stop nor the deadline shortens the pause: the next wait gives up on a Stop.
+    while (!(clock.now() > end)) {
         clock.processEvents();
         clock.sleep(std::chrono::milliseconds(100));
     }

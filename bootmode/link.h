@@ -41,9 +41,20 @@ int16_t SendBlock(const QByteArray &bytes);
 // when the port failed or more bytes were waiting than room (the first byte that did not fit
 // is taken and lost).
 int16_t ReceiveBytes(QByteArray &buffer);
+
+// How a reply of the target ended.
+enum class ReplyEnd {
+    Whole,   // every byte expected, nothing more
+    Stray,   // every byte expected, and one more byte behind them (taken and lost)
+    Short,   // the port failed before every byte came
+    Timeout, // the deadline passed or Stop was requested (bytes stored so far stay)
+};
+// ReceiveBytes, telling a whole reply with a stray byte behind it from one cut short.
+ReplyEnd ReceiveReply(QByteArray &buffer);
 // Takes one waiting byte.
 uint8_t ReadByte();
-// Pauses gWaitTime seconds, serving window events, in 100 ms sleeps.
+// Pauses gWaitTime seconds, serving window events, in 100 ms sleeps. The pause is kept whole:
+// a Stop takes effect at the next wait.
 void SettlePause();
 
 // gDeadline := now + seconds; gTimeoutActive := true.
