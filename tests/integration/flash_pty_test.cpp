@@ -219,8 +219,8 @@ TEST_F(FlashOverPty, BadUsageAndAnUnreadableDescriptionEndBeforeAnyPortIsOpened)
 }
 
 TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
-    describe("BRATE2 9600\r\n");
-    startSim(layout + QStringList{"--data-rate", "9600", "--serve"});
+    // The data phase runs at another rate than the boot phase: each run starts at the boot rate.
+    startSim(layout + QStringList{"--serve"});
     EXPECT_EQ(flash({"--repeat", "2"}), 0) << qPrintable(out);
     EXPECT_EQ(
         out,

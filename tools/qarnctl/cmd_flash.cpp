@@ -384,7 +384,10 @@ int runFlash(const QStringList &args) {
 
     QString checksum;
     bool ok = true;
+    // The data phase leaves the data bit rate behind: every run starts at the boot bit rate.
+    const QString bootBitRate = gBitRate;
     for (int run = 1; run <= repeat && ok; ++run) {
+        gBitRate = bootBitRate;
         gStopRequested = false;
         gDownloadState = 0;
         gByteCount = 0;
