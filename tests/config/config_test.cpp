@@ -24,31 +24,16 @@ QString values() {
     const QString to = QStringList{n(gAdjustTimeout),   n(gEraseTimeout), n(gStatusTimeout),
                                    n(gTransferTimeout), n(gDataTimeout),  n(gWriteTimeout)}
                            .join(u',');
-    const QStringList v = {"err=" + n(gErrNo) + u'/' + n(gRunErrNo),
-                           "key=" + gErrKey,
-                           "file=" + gErrFileName,
-                           "lang=" + n(gLangBase),
-                           "port=" + gPort,
-                           "proto=" + n(gPrototype),
-                           "br=" + gBitRate,
-                           "br2=" + gBitRate2,
-                           "dl=" + gDataBits,
-                           "par=" + gParity,
-                           "stop=" + gStopBits,
-                           "pk=" + n(gPacketSize),
-                           "blank=" + n(gSendBlankBlocks),
-                           "to=" + to,
-                           "ut=" + gWaitTime,
-                           "setup=" + gSetupInfo,
-                           "csl=" + gCmdConsole,
-                           "trace=" + n(gTrace),
-                           "seq=" + n(gSeqType),
-                           "df=" + gIrdFile,
-                           "pfn=" + gPrgFile,
-                           "ucs=" + gIrdCheckSum,
-                           "fsa=" + gFlashStart,
-                           "fea=" + gFlashEnd,
-                           "fcs=" + gFlashCheckSum};
+    // clang-format off
+    const QStringList v = {
+        "err=" + n(gErrNo) + u'/' + n(gRunErrNo), "key=" + gErrKey, "file=" + gErrFileName,
+        "lang=" + n(gLangBase), "port=" + gPort, "proto=" + n(gPrototype), "br=" + gBitRate,
+        "br2=" + gBitRate2, "dl=" + gDataBits, "par=" + gParity, "stop=" + gStopBits,
+        "pk=" + n(gPacketSize), "blank=" + n(gSendBlankBlocks), "to=" + to, "ut=" + gWaitTime,
+        "setup=" + gSetupInfo, "csl=" + gCmdConsole, "trace=" + n(gTrace), "seq=" + n(gSeqType),
+        "df=" + gIrdFile, "pfn=" + gPrgFile, "ucs=" + gIrdCheckSum, "fsa=" + gFlashStart,
+        "fea=" + gFlashEnd, "fcs=" + gFlashCheckSum};
+    // clang-format on
     const QString text = u' ' + v.join(u' ') + u' ';
     return gAppDir.isEmpty() ? text : QString(text).replace(gAppDir + u'/', QString());
 }
@@ -66,41 +51,23 @@ TEST(Settings, LinesSetTheValuesTheirKeysName) {
     QByteArray junk;
     for (int i = 0; i < 5000; ++i)
         junk.append(char((i * 73 + 11) % 256));
+    // clang-format off
     const std::pair<QByteArray, const char *> rows[] = {
         {"", "err=0/0 lang=0 port= proto=0 br=9600 par=N pk=512 trace=0"},
-        {"language 1\r\nPORT 3 ; the adapter\r\nCMDCSL 1\r\nTRACE 1",
-         "lang=100 port=3 csl=1 trace=1"},
-        {"LANGUAGE abc\r\n PORT 3\r\nPORT=4", "lang=0 port="},
-        {"LANGUAGE 99999999\r\nPORT 3\r\nPORT 5", "lang=0 port=5"},
-        {"PARITY E", "par=N"},
-        {"PARITY 2", "par=E"},
-        {"DPARITY 1", "par=O"},
-        {"PARI 2", "par=E"},
-        {"BRATE 19200", "br=19200 br2=19200"},
-        {"DBRATE 19200", "br=19200 br2=19200"},
-        {"BAUD 19200", "br=19200 br2=9600"},
-        {"BAUD 09600", "br=9600"},
-        {"BRATE 09600", "br=09600"},
-        {"DSTO 5\r\nDETO 60", "to=5,60,5,5,5,5"},
-        {"DSTO 2.5", "to=2.5,90,2.5,2.5,2.5,2.5"},
-        {"DSTO\r\nDETO x", "to=10,90,10,10,10,10"},
-        {"NDTCD 01", "blank=0"},
-        {"NDTCD 1", "blank=1"},
-        {"PARITY\r\nDLEN\r\nPDSIZE", "par=N dl= pk=512"},
-        {"DLENGTH 07", "dl=7"},
-        {"DDLENGTH 70000", "dl=8"},
-        {"DLEN 7", "dl=7"},
-        {"DPDSIZE 256", "pk=256"},
-        {"PIZE 128\r\nPDSIZE x", "pk=128"},
-        {"STOP 2", "stop=2"},
-        {"SBIT 2", "stop=2"},
-        {"DSBIT 1.5", "stop=1.5"},
-        {"PROTOTYPE 9", "proto=9"},
-        {"prototype 1\nlanguage 1\rport 2", "proto=1 lang=100 port=2"},
-        {junk + "\r\nLANGUAGE 1\r\n", "err=0/0 lang=100"},
-        {"LANGUAGE 1\r\nPROTOTYPE 1\r\nPORT " + QByteArray(40000, 'x'),
-         "err=139/6 lang=0 proto=0 file=F"},
+        {"language 1\r\nPORT 3 ; the adapter\r\nCMDCSL 1\r\nTRACE 1", "lang=100 port=3 csl=1 trace=1"},
+        {"LANGUAGE abc\r\n PORT 3\r\nPORT=4", "lang=0 port="}, {"LANGUAGE 99999999\r\nPORT 3\r\nPORT 5", "lang=0 port=5"},
+        {"PARITY E", "par=N"}, {"PARITY 2", "par=E"}, {"DPARITY 1", "par=O"}, {"PARI 2", "par=E"},
+        {"BRATE 19200", "br=19200 br2=19200"}, {"DBRATE 19200", "br=19200 br2=19200"},
+        {"BAUD 19200", "br=19200 br2=9600"}, {"BAUD 09600", "br=9600"}, {"BRATE 09600", "br=09600"},
+        {"DSTO 5\r\nDETO 60", "to=5,60,5,5,5,5"}, {"DSTO 2.5", "to=2.5,90,2.5,2.5,2.5,2.5"},
+        {"DSTO\r\nDETO x", "to=10,90,10,10,10,10"}, {"NDTCD 01", "blank=0"}, {"NDTCD 1", "blank=1"},
+        {"PARITY\r\nDLEN\r\nPDSIZE", "par=N dl= pk=512"}, {"DLENGTH 07", "dl=7"}, {"DDLENGTH 70000", "dl=8"},
+        {"DLEN 7", "dl=7"}, {"DPDSIZE 256", "pk=256"}, {"PIZE 128\r\nPDSIZE x", "pk=128"}, {"STOP 2", "stop=2"},
+        {"SBIT 2", "stop=2"}, {"DSBIT 1.5", "stop=1.5"}, {"PROTOTYPE 9", "proto=9"},
+        {"prototype 1\nlanguage 1\rport 2", "proto=1 lang=100 port=2"}, {junk + "\r\nLANGUAGE 1\r\n", "err=0/0 lang=100"},
+        {"LANGUAGE 1\r\nPROTOTYPE 1\r\nPORT " + QByteArray(40000, 'x'), "err=139/6 lang=0 proto=0 file=F"},
     };
+    // clang-format on
     for (const auto &[in, want] : rows) {
         ResetSharedState();
         SetDefaultSettings();
@@ -150,76 +117,50 @@ protected:
 };
 
 TEST_F(Description, LinesSetTheValuesADownloadUses) {
-    const QByteArray d = kDescription;
-    const QByteArray nine = "PROTOTYPE 9\r\n";
-    const std::tuple<QByteArray, QByteArray, const char *> rows[] = {
-        {d + "PDSIZE 256", kSettings,
-         "err=0/0 key= file= seq=2 df=store/v1/kernel.bin pfn=store/v1/prog.mot "
-         "ucs=1A2B fsa=00000000 fea=0003FFFF fcs=9F3C ut=2.5 pk=256 lang=100 "
-         "to=7,60,7,7,7,7"},
-        {"CPUT 0\r\n", kSettings, "err=123/0 key=DF file=store/v1/FW.ift seq=0 df= pfn= ucs= fcs="},
-        {d + "ATO 0F\r\nETO 5A\r\nSTO 1E\r\nTTO a\r\nDTO 15\r\nWTO 0", kSettings,
-         "to=15,90,30,10,21,0"},
-        {d + "ATO +1E\r\nSTO 0X1E\r\nETO 1E\r\nTTO &H10\r\nDTO\r\nWTO ZZ", kSettings,
-         "to=7,30,7,7,7,7"},
-        {d + "BSZ 400\r\nCPUT 0", kSettings, "seq=0"},
-        {d + "CPUT 1", kSettings, "seq=1"},
-        {d + "CPUT 2", kSettings, "seq=1"},
-        {d + "CPUT 3", kSettings, "seq=0"},
-        {d + "CPUT 4", kSettings, "seq=1"},
-        {d + "CPUT &H6", kSettings, "seq=3"},
-        {"CPUT 9\r\n" + d.mid(8), kSettings, "err=123/0 key=CPUT seq=0"},
-        {d + "CPUT 7", kSettings, "key=CPUT"},
-        {d + "CPUT -1", kSettings, "key=CPUT"},
-        {d + "CPUT", kSettings, "key=CPUT"},
-        {d + "BRATE 19200", kSettings, "br=19200 br2=19200"},
-        {d + "BRATE2 38400", kSettings, "br=4800 br2=38400"},
-        {d + "BRATE 19200\r\nBRATE2 38400", kSettings, "br=19200 br2=38400"},
-        {d + "BRATE2 38400\r\nBRATE 19200", kSettings, "br=19200 br2=19200"},
-        {d + "BAUD 019200", kSettings, "br=19200 br2=4800"},
-        {d + "BRATE 019200", kSettings, "br=019200"},
-        {d + "PARITY E\r\nDLENGTH 07\r\nSBIT 2", kSettings, "par=N dl=7 stop=2"},
-        {d + "PARI 1\r\nDLEN 6\r\nSTOP 1.5", kSettings, "par=O dl=6 stop=1.5"},
-        {d + "PIZE 128\r\nNDTCD 1\r\nSETUPINFO 0\r\nUT abc", kSettings,
-         "pk=128 blank=1 setup=0 ut=2.5"},
-        {d + "NDTCD 01\r\nUT 4", kSettings, "blank=0 ut=4"},
-        {d + "PROTOTYPE 9\r\nLANGUAGE 0\r\nPORT 7\r\nDPDSIZE 0", kSettings,
-         "err=0/0 proto=0 lang=100 port=3 pk=512"},
-        {d + "DF", kSettings, "err=123/0 key=DF"},
-        {d + "UCS 12345", kSettings, "key=UCS"},
-        {d + "UCS 12G4", kSettings, "key=UCS"},
-        {d + "PFN", kSettings, "key=PFN"},
-        {d + "FSA 0000000", kSettings, "key=FSA"},
-        {d + "FSA 000000000", kSettings, "key=FSA"},
-        {d + "FEA 0003FFFX", kSettings, "key=FEA"},
-        {d + "FCS", kSettings, "key=FCS"},
-        {d + "FCS -1", kSettings, "key=FCS"},
-        {d + "FSA 00040000", kSettings, "key=FSA"},
-        {d + "PDSIZE 0", kSettings, "key=PDSIZE file=store/v1/FW.ift"},
-        {d + "PIZE 32768", kSettings, "key=PIZE"},
-        {d + "PDSIZE -512", kSettings, "key=PDSIZE"},
-        {d + "FSA 0003FFFF\r\nUCS F\r\nPDSIZE 32767", kSettings, "err=0/0 key="},
-        {d + "DF NONE.BIN\r\nFCS XYZ", kSettings, "err=123/0 key=FCS"},
-        {d, "DPDSIZE 0", "err=123/0 key=DPDSIZE file=QARN.ini"},
-        {d + "PDSIZE abc", "PIZE 40000", "err=123/0 key=PIZE file=QARN.ini"},
-        {d + "PDSIZE 256", "PIZE 0", "err=0/0 pk=256"},
-        {d + "DF NONE.BIN", kSettings, "err=121/0 file=store/v1/FW.ift"},
-        {d + "PFN NONE.MOT", kSettings, "err=122/0 file=store/v1/FW.ift"},
-        {d + "DF DIR", kSettings, "err=121/0"},
-        {d + "DF NONE.BIN\r\nPFN NONE.MOT", nine, "err=0/0 proto=9"},
-        {d + "DF NONE.BIN", "PROTOTYPE 1", "err=121/0"},
-        {d + "DF sub\\kernel-a.bin\r\nPFN Sub\\Prog_B.mot", kSettings,
-         "err=0/0 df=store/v1/sub/kernel-a.bin pfn=store/v1/sub/prog_b.mot"},
-        {d + "DF sub/KERNEL-A.BIN", kSettings, "err=0/0 df=store/v1/sub/kernel-a.bin"},
-        {d + "REM " + QByteArray(32764, 'x'), kSettings, "err=129/6 file=store/v1/FW.ift"},
-        {d + "REM " + QByteArray(32763, 'x'), kSettings, "err=0/0"},
-        {protect("CPUT", "0102030400", "01010101") + "\x55", kSettings,
-         "err=120/9 file=store/v1/FW.ift"},
+    struct Row {
+        QByteArray lines; // after kDescription, or alone when `alone`
+        const char *want;
+        QByteArray settings = kSettings;
+        bool alone = false;
     };
-    for (const auto &[text, settings, want] : rows) {
-        const bool ok = read(text, settings);
+    // clang-format off
+    const Row rows[] = {
+        {"PDSIZE 256", "err=0/0 key= file= seq=2 df=store/v1/kernel.bin pfn=store/v1/prog.mot "
+                       "ucs=1A2B fsa=00000000 fea=0003FFFF fcs=9F3C ut=2.5 pk=256 lang=100 to=7,60,7,7,7,7"},
+        {"CPUT 0", "err=123/0 key=DF file=store/v1/FW.ift seq=0 df= pfn= ucs= fcs=", kSettings, true},
+        {"ATO 0F\r\nETO 5A\r\nSTO 1E\r\nTTO a\r\nDTO 15\r\nWTO 0", "to=15,90,30,10,21,0"},
+        {"ATO +1E\r\nSTO 0X1E\r\nETO 1E\r\nTTO &H10\r\nDTO\r\nWTO ZZ", "to=7,30,7,7,7,7"},
+        {"BSZ 400\r\nCPUT 0", "seq=0"}, {"CPUT 1", "seq=1"}, {"CPUT 2", "seq=1"}, {"CPUT 3", "seq=0"},
+        {"CPUT 4", "seq=1"}, {"CPUT &H6", "seq=3"}, {"CPUT 7", "key=CPUT"}, {"CPUT -1", "key=CPUT"},
+        {"CPUT 9\r\n" + kDescription.mid(8), "err=123/0 key=CPUT seq=0", kSettings, true},
+        {"CPUT", "key=CPUT"}, {"BRATE 19200", "br=19200 br2=19200"}, {"BRATE2 38400", "br=4800 br2=38400"},
+        {"BRATE 19200\r\nBRATE2 38400", "br=19200 br2=38400"}, {"BRATE2 38400\r\nBRATE 19200", "br=19200 br2=19200"},
+        {"BAUD 019200", "br=19200 br2=4800"}, {"BRATE 019200", "br=019200"},
+        {"PARITY E\r\nDLENGTH 07\r\nSBIT 2", "par=N dl=7 stop=2"}, {"PARI 1\r\nDLEN 6\r\nSTOP 1.5", "par=O dl=6 stop=1.5"},
+        {"PIZE 128\r\nNDTCD 1\r\nSETUPINFO 0\r\nUT abc", "pk=128 blank=1 setup=0 ut=2.5"}, {"NDTCD 01\r\nUT 4", "blank=0 ut=4"},
+        {"PROTOTYPE 9\r\nLANGUAGE 0\r\nPORT 7\r\nDPDSIZE 0", "err=0/0 proto=0 lang=100 port=3 pk=512"},
+        {"DF", "err=123/0 key=DF"}, {"UCS 12345", "key=UCS"}, {"UCS 12G4", "key=UCS"}, {"PFN", "key=PFN"},
+        {"FSA 0000000", "key=FSA"}, {"FSA 000000000", "key=FSA"}, {"FEA 0003FFFX", "key=FEA"}, {"FCS", "key=FCS"},
+        {"FCS -1", "key=FCS"}, {"FSA 00040000", "key=FSA"}, {"PIZE 32768", "key=PIZE"}, {"PDSIZE -512", "key=PDSIZE"},
+        {"PDSIZE 0", "key=PDSIZE file=store/v1/FW.ift"}, {"FSA 0003FFFF\r\nUCS F\r\nPDSIZE 32767", "err=0/0 key="},
+        {"DF NONE.BIN\r\nFCS XYZ", "err=123/0 key=FCS"},
+        {"", "err=123/0 key=DPDSIZE file=QARN.ini", "DPDSIZE 0"},
+        {"PDSIZE abc", "err=123/0 key=PIZE file=QARN.ini", "PIZE 40000"},
+        {"PDSIZE 256", "err=0/0 pk=256", "PIZE 0"},
+        {"DF NONE.BIN", "err=121/0 file=store/v1/FW.ift"}, {"PFN NONE.MOT", "err=122/0 file=store/v1/FW.ift"},
+        {"DF DIR", "err=121/0"}, {"DF NONE.BIN\r\nPFN NONE.MOT", "err=0/0 proto=9", "PROTOTYPE 9"},
+        {"DF NONE.BIN", "err=121/0", "PROTOTYPE 1"},
+        {"DF sub\\kernel-a.bin\r\nPFN Sub\\Prog_B.mot", "err=0/0 df=store/v1/sub/kernel-a.bin pfn=store/v1/sub/prog_b.mot"},
+        {"DF sub/KERNEL-A.BIN", "err=0/0 df=store/v1/sub/kernel-a.bin"},
+        {"REM " + QByteArray(32764, 'x'), "err=129/6 file=store/v1/FW.ift"}, {"REM " + QByteArray(32763, 'x'), "err=0/0"},
+        {protect("CPUT", "0102030400", "01010101") + "\x55", "err=120/9 file=store/v1/FW.ift", kSettings, true},
+    };
+    // clang-format on
+    for (const Row &row : rows) {
+        const QByteArray text = row.alone ? row.lines : kDescription + row.lines;
+        const bool ok = read(text, row.settings);
         EXPECT_EQ(ok, gErrNo == 0);
-        expectValues(want, text);
+        expectValues(row.want, text);
     }
 }
 
@@ -228,10 +169,10 @@ TEST_F(Description, ProtectedAndPlainFormsGiveTheSameValues) {
     ASSERT_TRUE(read(text));
     EXPECT_FALSE(IftFileWasProtected());
     const QString plain = values();
-    const char *keys[][2] = {{"0102030400", "10200000"},
-                             {"0000000000", "00000000"},
-                             {"7F7F7F7F00", "00FF0000"},
-                             {"FF00000000", "C0C0C000"}};
+    // clang-format off
+    const char *keys[][2] = {{"0102030400", "10200000"}, {"0000000000", "00000000"},
+                             {"7F7F7F7F00", "00FF0000"}, {"FF00000000", "C0C0C000"}};
+    // clang-format on
     for (const auto &k : keys) {
         ASSERT_TRUE(read(protect(text, k[0], k[1])));
         EXPECT_TRUE(IftFileWasProtected());
@@ -256,21 +197,16 @@ TEST_F(Description, ProtectedAndPlainFormsGiveTheSameValues) {
 }
 
 TEST(ProtectedForm, UnpackingSubtractsBothKeyTablesCyclingAtTheirZeros) {
-    const char *rows[][4] = {
-        // key A, key B, packed text, plain text ("-": the table runs out)
-        {"0102030400", "10200000", "547268783157202E",
-         "435055542035"
-         "0d0a"},
-        {"F000000000", "20000000", "0010FF", "F000EF"},
-        {"0500000000", "01000000", "57", "51"},
+    // clang-format off
+    const char *rows[][4] = { // key A, key B, packed text, plain text ("-": the table runs out)
+        {"0102030400", "10200000", "547268783157202E", "4350555420350D0A"},
+        {"F000000000", "20000000", "0010FF", "F000EF"}, {"0500000000", "01000000", "57", "51"},
         {"0011000000", "00000000", "4152415241", "4141414141"},
-        {"0000000000", "00556677", "4196A7B8", "41414141"},
-        {"0000000000", "00556677", "4196A7B841", "-"},
-        {"0102030400", "01010101", "42434445", "40404040"},
-        {"0102030400", "01010101", "4243444546", "-"},
-        {"0101010101", "00000000", "4141414141", "4040404040"},
-        {"0101010101", "00000000", "414141414141", "-"},
+        {"0000000000", "00556677", "4196A7B8", "41414141"}, {"0000000000", "00556677", "4196A7B841", "-"},
+        {"0102030400", "01010101", "42434445", "40404040"}, {"0102030400", "01010101", "4243444546", "-"},
+        {"0101010101", "00000000", "4141414141", "4040404040"}, {"0101010101", "00000000", "414141414141", "-"},
     };
+    // clang-format on
     for (const auto &r : rows) {
         const auto plain = UnpackIft(protect("", r[0], r[1]) + QByteArray::fromHex(r[2]));
         EXPECT_EQ(plain ? plain->toHex().toUpper() : "-", QByteArray(r[3]).toUpper()) << r[2];

@@ -45,7 +45,7 @@ for t in "${TARGETS[@]}"; do
         failed=1
         grep -m3 -E 'ERROR|invariant broken|runtime error' "$log" >&2 || true
     fi
-    rate=$(awk -v n="${execs:-0}" -v s="$secs" 'BEGIN { printf "%d", s > 0 ? n / s : 0 }')
+    rate=$(awk -v n="${execs:-0}" -v s="$secs" 'BEGIN { printf "%d", (s > 0 ? n / s : 0) }')
     results+=("$(printf '%-14s %11s %8s %7s %7s %8s %9s %5s' "$t" "${execs:-?}" "$rate" \
         "$secs" "${cov:-?}" "${ft:-?}" "$nfound" "$status")")
 done
