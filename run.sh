@@ -5,7 +5,8 @@
 #   ./run.sh coverage         build with coverage counters, run every test, print coverage per folder
 #   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
 #   ./run.sh bench            download speed against the paced simulated target
-#   ./run.sh fuzz [SECONDS]   every fuzz target for SECONDS (60) each, built with clang
+#   ./run.sh fuzz [SECONDS [OPTIONS]]  every fuzz target for SECONDS (60) each, built with clang;
+#                             OPTIONS go to libFuzzer (e.g. -runs=1000000)
 #   ./run.sh soak [N]         N (200) downloads with random faults against the simulated target
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -81,7 +82,7 @@ bench)
     ;;
 fuzz)
     install_missing clang libclang-rt-14-dev
-    exec "$ROOT/tests/fuzz/run_fuzzers.sh" "$ROOT" "$ROOT/build-fuzz" "${1:-60}"
+    exec "$ROOT/tests/fuzz/run_fuzzers.sh" "$ROOT" "$ROOT/build-fuzz" "${1:-60}" "${@:2}"
     ;;
 soak)
     install_missing

@@ -107,11 +107,13 @@ bool DownloadPrg(const QString &path) {
     }
     qint64 remaining = info.size();
     const int packetSize = gPacketSize;
-    // No block can be formed from a block size outside 1..32767: the description's value is
-    // refused before anything is sent.
+    // No block can be formed from a block size outside 1..32767: the value is refused before
+    // anything is sent, naming the key and the file (QARN.ini or the description) that gave it.
     if (remaining > 0 && (packetSize < 1 || packetSize > kMaxPacketSize)) {
         gErrNo = 123;
-        gErrKey = QStringLiteral("PDSIZE");
+        gErrKey = gPacketSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : gPacketSizeKey;
+        if (!gPacketSizeFile.isEmpty())
+            gErrFileName = gPacketSizeFile;
         return false;
     }
     // The progress counters are 32-bit: no flash holds an image anywhere near that size.

@@ -60,11 +60,19 @@ std::optional<int16_t> seqTypeForCput(int16_t cput) {
     }
 }
 
-// What the line loop learnt beyond the shared values, for the checks after it.
-struct ReadState {
-    bool cputUsable = false; // the last CPUT line named a known sequence variant
-    QString packetSizeKey;   // the description key that set gPacketSize last
-};
+// The description whose lines are being applied, and what the line loop learnt beyond the
+// shared values, for the checks after it.
+QString s_readPath;
+QString s_readFolder;
+bool s_cputUsable = false; // the last CPUT line named a known sequence variant
+
+QString readPath() {
+    return s_readPath;
+}
+
+QString fileInFolder(const QString &name) {
+    return name.isEmpty() ? QString() : ResolvePathNoCase(s_readFolder + name);
+}
 
 void setTimeout(float &target, const QString &value) {
     // Description time-outs are whole seconds in hexadecimal without a prefix.
@@ -72,7 +80,7 @@ void setTimeout(float &target, const QString &value) {
         target = *v;
 }
 
-QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
+QList<SettingKey> makeDescriptionKeys() {
     QList<SettingKey> common = CommonSettingKeys();
     auto commonKey = [&common](const char *key) {
         for (const SettingKey &k : common) {
@@ -81,33 +89,23 @@ QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
         }
         return SettingKey{};
     };
-    auto packetKey = [&state, &commonKey](const char *key) {
-        const SettingKey k = commonKey(key);
-        return SettingKey{k.key, [&state, k](const QString &v) {
-                              k.apply(v);
-                              state.packetSizeKey = k.key;
-                          }};
-    };
-    auto fileIn = [folder](const QString &v) {
-        return v.isEmpty() ? QString() : ResolvePathNoCase(folder + v);
-    };
     return {
         {"CPUT",
-         [&state](const QString &v) {
+         [](const QString &v) {
              const auto cput = ToInt16(v);
              const auto seq = cput ? seqTypeForCput(*cput) : std::nullopt;
              if (seq)
                  gSeqType = *seq;
-             state.cputUsable = seq.has_value();
+             s_cputUsable = seq.has_value();
          }},
-        {"DF", [fileIn](const QString &v) { gIrdFile = fileIn(v); }},
+        {"DF", [](const QString &v) { gIrdFile = fileInFolder(v); }},
         {"UT",
          [](const QString &v) {
              if (const auto f = ToSingle(v))
                  gWaitTime = SingleText(*f);
          }},
         {"UCS", [](const QString &v) { gIrdCheckSum = v; }},
-        {"PFN", [fileIn](const QString &v) { gPrgFile = fileIn(v); }},
+        {"PFN", [](const QString &v) { gPrgFile = fileInFolder(v); }},
         {"FSA", [](const QString &v) { gFlashStart = v; }},
         {"FEA", [](const QString &v) { gFlashEnd = v; }},
         {"FCS", [](const QString &v) { gFlashCheckSum = v; }},
@@ -126,13 +124,19 @@ QList<SettingKey> descriptionKeys(const QString &folder, ReadState &state) {
         commonKey("PARITY"),
         commonKey("STOP"),
         commonKey("SBIT"),
-        packetKey("PIZE"),
-        packetKey("PDSIZE"),
+        PacketSizeKey("PIZE", readPath),
+        PacketSizeKey("PDSIZE", readPath),
         commonKey("NDTCD"),
         {"SETUPINFO", [](const QString &v) { gSetupInfo = v; }},
         // Block size of older descriptions: read as a number, used by nothing.
         {"BSZ", [](const QString &v) { (void)ToNumber(QStringLiteral("&H") + v); }},
     };
+}
+
+// Built once: every read tests the same keys.
+const QList<SettingKey> &descriptionKeys() {
+    static const QList<SettingKey> keys = makeDescriptionKeys();
+    return keys;
 }
 
 bool isHexText(const QString &text, int minDigits, int maxDigits) {
@@ -141,8 +145,8 @@ bool isHexText(const QString &text, int minDigits, int maxDigits) {
 
 // The first key whose value cannot drive a correct download, or an empty text. The keys are
 // checked in the order of the key table.
-QString unusableKey(const ReadState &state) {
-    if (!state.cputUsable)
+QString unusableKey() {
+    if (!s_cputUsable)
         return QStringLiteral("CPUT");
     if (gIrdFile.isEmpty())
         return QStringLiteral("DF");
@@ -159,22 +163,15 @@ QString unusableKey(const ReadState &state) {
     if (*HexDigits(gFlashStart, 8) > *HexDigits(gFlashEnd, 8))
         return QStringLiteral("FSA");
     if (gPacketSize < 1 || gPacketSize > 32767)
-        return state.packetSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : state.packetSizeKey;
+        return gPacketSizeKey.isEmpty() ? QStringLiteral("PDSIZE") : gPacketSizeKey;
     return QString();
 }
 
-} // namespace
-
-int16_t OpenIftFile(const QString &path) {
+// Takes a description's bytes as the open description: unpacked when protected.
+int16_t openIftBytes(const QByteArray &bytes) {
     s_plainText.clear();
     s_wasProtected = false;
     gIftFileNo = 0;
-
-    QByteArray bytes;
-    if (const int code = readDescriptionBytes(path, bytes)) {
-        gRunErrNo = int16_t(code);
-        return 99;
-    }
     if (IsProtectedIft(bytes)) {
         const auto plain = UnpackIft(bytes);
         if (!plain) {
@@ -189,6 +186,20 @@ int16_t OpenIftFile(const QString &path) {
     }
     gIftFileNo = 1;
     return 0;
+}
+
+} // namespace
+
+int16_t OpenIftFile(const QString &path) {
+    s_plainText.clear();
+    s_wasProtected = false;
+    gIftFileNo = 0;
+    QByteArray bytes;
+    if (const int code = readDescriptionBytes(path, bytes)) {
+        gRunErrNo = int16_t(code);
+        return 99;
+    }
+    return openIftBytes(bytes);
 }
 
 const QByteArray &IftFilePlainText() {
@@ -219,25 +230,45 @@ bool ReadIftFile(const QString &path) {
     gErrNo = 129;
     gRunErrNo = 0;
     gErrFileName = path;
-    const QString folder = path.left(LastSeparator(path) + 1);
-
-    if (OpenIftFile(path) != 0) {
+    s_plainText.clear();
+    s_wasProtected = false;
+    gIftFileNo = 0;
+    QByteArray bytes;
+    if (const int code = readDescriptionBytes(path, bytes)) {
+        gRunErrNo = int16_t(code);
         gErrNo = 120;
         return false;
     }
-    ReadState state;
-    const QStringList lines = SplitLines(DecodeText(IftFilePlainText()));
-    const int code = ApplySettingLines(lines, descriptionKeys(folder, state));
+    return IftFromBytes(path, bytes);
+}
+
+bool IftFromBytes(const QString &path, const QByteArray &bytes) {
+    ResetDescriptionValues();
+    gErrKey.clear();
+    gErrNo = 129;
+    gRunErrNo = 0;
+    gErrFileName = path;
+    if (openIftBytes(bytes) != 0) {
+        gErrNo = 120;
+        return false;
+    }
+    s_readPath = path;
+    s_readFolder = path.left(LastSeparator(path) + 1);
+    s_cputUsable = false;
+    const int code = ApplySettingLines(TextLines(IftFilePlainText()), descriptionKeys());
     CloseIftFile();
     if (code != 0) {
         gRunErrNo = int16_t(code);
         return false;
     }
 
-    const QString key = unusableKey(state);
+    const QString key = unusableKey();
     if (!key.isEmpty()) {
         gErrNo = 123;
         gErrKey = key;
+        // A block size that QARN.ini gave and the description left alone is QARN.ini's fault.
+        if (key == gPacketSizeKey && !gPacketSizeFile.isEmpty())
+            gErrFileName = gPacketSizeFile;
         return false;
     }
     if (gPrototype != 9) {

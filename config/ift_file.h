@@ -13,6 +13,11 @@
 // the kernel or program file does not exist (not checked with PROTOTYPE 9).
 bool ReadIftFile(const QString &path);
 
+// The core of ReadIftFile: everything after the description at `path` was read, from its bytes
+// (plain or protected), on top of the settings that ReadIftFile has set from the defaults and
+// QARN.ini. It still looks up the kernel and program files the description names.
+bool IftFromBytes(const QString &path, const QByteArray &bytes);
+
 // Opens a description, plain or protected, and keeps its plain text in memory for
 // IftFilePlainText(). Returns 0, or 99 on any failure (the cause goes to gRunErrNo).
 int16_t OpenIftFile(const QString &path);

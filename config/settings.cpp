@@ -13,6 +13,8 @@ void SetDefaultSettings() {
     gStopBits = QStringLiteral("1");
     gBitRate2 = QStringLiteral("9600");
     gPacketSize = 512;
+    gPacketSizeKey.clear();
+    gPacketSizeFile.clear();
     gSendBlankBlocks = false;
     gWaitTime = QStringLiteral("3");
     gAdjustTimeout = 15;
@@ -68,11 +70,18 @@ void setDataLength(const QString &value) {
     if (const auto v = ToInt16(value))
         gDataBits = QString::number(*v);
 }
-
-void setPacketSize(const QString &value) {
-    convertInto(gPacketSize, value, ToInt32);
-}
 } // namespace
+
+SettingKey PacketSizeKey(const char *key, QString (*file)()) {
+    const QString name = QString::fromLatin1(key);
+    return {name, [name, file](const QString &v) {
+                if (const auto n = ToInt32(v)) {
+                    gPacketSize = *n;
+                    gPacketSizeKey = name;
+                    gPacketSizeFile = file();
+                }
+            }};
+}
 
 QList<SettingKey> CommonSettingKeys() {
     return {
@@ -88,13 +97,15 @@ QList<SettingKey> CommonSettingKeys() {
         {"PARITY", [](const QString &v) { gParity = ParityLetter(v); }},
         {"STOP", [](const QString &v) { gStopBits = v; }},
         {"SBIT", [](const QString &v) { gStopBits = v; }},
-        {"PIZE", setPacketSize},
-        {"PDSIZE", setPacketSize},
         {"NDTCD", [](const QString &v) { gSendBlankBlocks = (v == u"1"); }},
     };
 }
 
-static QList<SettingKey> qarnIniKeys() {
+static QString settingsFilePath() {
+    return AppFilePath(QStringLiteral("QARN.ini"));
+}
+
+static QList<SettingKey> makeQarnIniKeys() {
     const QList<SettingKey> common = CommonSettingKeys();
     auto commonKey = [&](const char *key) {
         for (const SettingKey &k : common) {
@@ -131,32 +142,51 @@ static QList<SettingKey> qarnIniKeys() {
         {"STOP", commonKey("STOP")},
         {"SBIT", commonKey("SBIT")},
         {"DSBIT", commonKey("SBIT")},
-        {"PIZE", setPacketSize},
-        {"PDSIZE", setPacketSize},
-        {"DPDSIZE", setPacketSize},
+        PacketSizeKey("PIZE", settingsFilePath),
+        PacketSizeKey("PDSIZE", settingsFilePath),
+        PacketSizeKey("DPDSIZE", settingsFilePath),
         {"NDTCD", commonKey("NDTCD")},
         {"TRACE", [](const QString &v) { gTrace = (v == u"1"); }},
     };
 }
 
-bool ReadQARNIni() {
+// Built once: every read tests the same keys.
+static const QList<SettingKey> &qarnIniKeys() {
+    static const QList<SettingKey> keys = makeQarnIniKeys();
+    return keys;
+}
+
+namespace {
+void beginSettingsRead() {
     gErrNo = 139;
     gRunErrNo = 0;
     gPrototype = 0;
     gLangBase = 0;
     gTrace = false;
+}
+} // namespace
+
+bool ReadQARNIni() {
+    beginSettingsRead();
     gFilePath = AppFilePath(QStringLiteral("QARN.ini"));
     gErrFileName = gFilePath;
 
-    QStringList lines;
-    int code = ReadTextLines(gFilePath, lines);
+    QByteArray bytes;
+    const int code = ReadTextFile(gFilePath, bytes);
     if (code == RunError::FileNotFound || code == RunError::BadFileName) {
         gErrNo = 130;
         return false;
     }
-    if (code == 0)
-        code = ApplySettingLines(lines, qarnIniKeys());
     if (code != 0) {
+        gRunErrNo = int16_t(code);
+        return false;
+    }
+    return QARNIniFromBytes(bytes);
+}
+
+bool QARNIniFromBytes(const QByteArray &bytes) {
+    beginSettingsRead();
+    if (const int code = ApplySettingLines(TextLines(bytes), qarnIniKeys())) {
         gRunErrNo = int16_t(code);
         gPrototype = 0;
         gLangBase = 0;

@@ -43,20 +43,31 @@ int ReadHostConf(FirmTreeSink &tree) {
     gErrFileName = gFilePath;
     tree.clear();
 
-    QStringList lines;
-    const int code = ReadTextLines(gFilePath, lines);
+    QByteArray bytes;
+    const int code = ReadTextFile(gFilePath, bytes);
     if (code == RunError::FileNotFound || code == RunError::BadFileName)
         return fail(160, 0);
     if (code != 0)
         return fail(169, code);
+    return HostConfFromBytes(bytes, tree);
+}
 
+int HostConfFromBytes(const QByteArray &bytes, FirmTreeSink &tree) {
+    gErrNo = 160;
+    const QStringList lines = TextLines(bytes);
     qsizetype next = 0;
     QString current;
     bool finished = false;
     auto atEnd = [&] { return next >= lines.size(); };
+    // Positions inside a line are 16-bit, as in every other reader: a longer line is an overflow.
+    auto readLine = [&] {
+        current = lines[next++];
+        return current.size() <= kMaxLineLength;
+    };
 
     while (!atEnd() && !startsWith(trimmedBlanks(current), "end") && !finished) {
-        current = lines[next++];
+        if (!readLine())
+            return fail(169, RunError::Overflow);
         const QString trimmed = trimmedBlanks(current);
         if (!startsWith(trimmed, "machine") || valueOf(current) != gSelectedModel)
             continue;
@@ -68,7 +79,8 @@ int ReadHostConf(FirmTreeSink &tree) {
         bool foundBoard = false;
         QString boardKey;
         while (!atEnd() && !finished) {
-            current = lines[next++];
+            if (!readLine())
+                return fail(169, RunError::Overflow);
             const QString t = trimmedBlanks(current);
             if (startsWith(t, "board")) {
                 const QString board = valueOf(current);

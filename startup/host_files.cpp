@@ -13,11 +13,11 @@ constexpr int16_t kReadOk = 0;
 constexpr int16_t kReadFailed = 99;
 
 // Stores the path of an application-folder file where the error window finds it and reads its
-// lines. Returns 0 or the failure code of the open or read.
-int readHostLines(const QString &name, QStringList &lines) {
+// bytes. Returns 0 or the failure code of the open or read.
+int readHostFile(const QString &name, QByteArray &bytes) {
     gFilePath = AppFilePath(name);
     gErrFileName = gFilePath;
-    return ReadTextLines(gFilePath, lines);
+    return ReadTextFile(gFilePath, bytes);
 }
 
 // Sets the error state of a failed read: the file's "cannot open" number for a missing file or a
@@ -79,11 +79,17 @@ int16_t ReadHostIni() {
     gErrNo = 100;
     gCountryList.clear();
     gLangList.clear();
-
-    QStringList lines;
-    if (const int code = readHostLines(QStringLiteral("torvane.ini"), lines))
+    QByteArray bytes;
+    if (const int code = readHostFile(QStringLiteral("torvane.ini"), bytes))
         return readFailed(code, 100, 109);
+    return HostIniFromBytes(bytes);
+}
 
+int16_t HostIniFromBytes(const QByteArray &bytes) {
+    gErrNo = 100;
+    gCountryList.clear();
+    gLangList.clear();
+    const QStringList lines = TextLines(bytes);
     const QStringList keys = {QStringLiteral("cntry"), QStringLiteral("lang"),
                               QStringLiteral("DRIVE")};
     for (const QString &line : lines) {
@@ -116,11 +122,17 @@ int16_t ReadHostCha() {
     gFdir.clear();
     gSelectedModel.clear();
     gSelectedPcb.clear();
-
-    QStringList lines;
-    if (const int code = readHostLines(QStringLiteral("torvane.cha"), lines))
+    QByteArray bytes;
+    if (const int code = readHostFile(QStringLiteral("torvane.cha"), bytes))
         return readFailed(code, 110, 119);
+    return HostChaFromBytes(bytes);
+}
 
+int16_t HostChaFromBytes(const QByteArray &bytes) {
+    gFdir.clear();
+    gSelectedModel.clear();
+    gSelectedPcb.clear();
+    const QStringList lines = TextLines(bytes);
     const QStringList keys = {QStringLiteral("MAIN"), QStringLiteral("Fdir"),
                               QStringLiteral("SelectedModel"), QStringLiteral("SelectedPCB")};
     QString mainState;
@@ -163,11 +175,17 @@ int16_t ReadFirmDesc() {
     gErrNo = 140;
     gTgbnList.clear();
     gTgbnDescList.clear();
-
-    QStringList lines;
-    if (const int code = readHostLines(QStringLiteral("FirmDesc.txt"), lines))
+    QByteArray bytes;
+    if (const int code = readHostFile(QStringLiteral("FirmDesc.txt"), bytes))
         return readFailed(code, 140, 149);
+    return FirmDescFromBytes(bytes);
+}
 
+int16_t FirmDescFromBytes(const QByteArray &bytes) {
+    gErrNo = 140;
+    gTgbnList.clear();
+    gTgbnDescList.clear();
+    const QStringList lines = TextLines(bytes);
     int entry = 0; // entries run from 1; entry 0 stays empty
     for (const QString &line : lines) {
         if (const int code = lineLengthCode(line))

@@ -4,6 +4,7 @@
 // 0 on success and 99 on failure; a failure leaves gErrNo, gRunErrNo and gErrFileName (the
 // file's full path) describing it.
 
+#include <QByteArray>
 #include <cstdint>
 
 // Largest number of elements a host list or board table holds: counters are 16-bit.
@@ -20,3 +21,10 @@ int16_t ReadHostCha();
 // FirmDesc.txt: "TGBN " lines open entries 1..n of gTgbnList, "TGBNDESC" lines describe the
 // latest entry in gTgbnDescList. Errors 140 and 149.
 int16_t ReadFirmDesc();
+
+// The cores of the three readers: everything after the file was read, from its bytes (lines,
+// keys, values, the shared values and the error state of those steps). The readers above find
+// and read the file and hand its bytes on; gFilePath and gErrFileName stay as they set them.
+int16_t HostIniFromBytes(const QByteArray &bytes);
+int16_t HostChaFromBytes(const QByteArray &bytes);
+int16_t FirmDescFromBytes(const QByteArray &bytes);

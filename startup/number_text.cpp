@@ -8,6 +8,15 @@ namespace {
 std::optional<double> radixNumber(QStringView digits, int radix) {
     if (digits.isEmpty() || digits.size() > 11)
         return std::nullopt;
+    // Digits of the radix only: no sign, no "0X" prefix, no blanks.
+    for (const QChar c : digits) {
+        const char16_t u = c.unicode();
+        const bool digit = radix == 16 ? (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') ||
+                                             (u >= u'a' && u <= u'f')
+                                       : u >= u'0' && u <= u'7';
+        if (!digit)
+            return std::nullopt;
+    }
     bool ok = false;
     const qulonglong v = digits.toULongLong(&ok, radix);
     if (!ok)

@@ -33,6 +33,8 @@ QString gDataBits;
 QString gParity;
 QString gStopBits;
 int32_t gPacketSize = 0;
+QString gPacketSizeKey;
+QString gPacketSizeFile;
 bool gSendBlankBlocks = false;
 float gAdjustTimeout = 0;
 float gEraseTimeout = 0;
@@ -101,6 +103,8 @@ void ResetSharedState() {
     gParity.clear();
     gStopBits.clear();
     gPacketSize = 0;
+    gPacketSizeKey.clear();
+    gPacketSizeFile.clear();
     gSendBlankBlocks = false;
     gAdjustTimeout = gEraseTimeout = gStatusTimeout = 0;
     gTransferTimeout = gDataTimeout = gWriteTimeout = 0;

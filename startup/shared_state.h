@@ -47,6 +47,8 @@ extern QString gDataBits;
 extern QString gParity;
 extern QString gStopBits;
 extern int32_t gPacketSize;
+extern QString gPacketSizeKey;  // the key that gave gPacketSize, "" for the built-in default
+extern QString gPacketSizeFile; // the file that holds that key
 extern bool gSendBlankBlocks;
 extern float gAdjustTimeout;
 extern float gEraseTimeout;

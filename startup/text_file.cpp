@@ -4,26 +4,31 @@
 #include "shared_state.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
 QString DecodeText(const QByteArray &bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // Made once: every text file of the tool is decoded here, one after another on one thread.
+    static QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    static QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
+    utf8.resetState();
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) {
         if (text.startsWith(QChar(0xFEFF)))
             text.remove(0, 1);
         return text;
     }
-    QStringDecoder sjis("Shift_JIS");
-    if (sjis.isValid())
-        return sjis.decode(bytes);
-    return QString::fromLatin1(bytes);
+    if (!sjis.isValid())
+        return QString::fromLatin1(bytes);
+    sjis.resetState();
+    return sjis.decode(bytes);
 }
 
 QStringList SplitLines(const QString &text) {
     QStringList lines;
+    lines.reserve(text.count(u'\n') + text.count(u'\r') + 1);
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
@@ -75,12 +80,12 @@ static int readAll(const QString &path, QByteArray &bytes, qint64 cap) {
     return 0;
 }
 
-int ReadTextLines(const QString &path, QStringList &lines) {
-    QByteArray bytes;
-    if (const int code = readAll(path, bytes, kMaxTextFileSize))
-        return code;
-    lines = SplitLines(DecodeText(bytes));
-    return 0;
+QStringList TextLines(const QByteArray &bytes) {
+    return SplitLines(DecodeText(bytes));
+}
+
+int ReadTextFile(const QString &path, QByteArray &bytes) {
+    return readAll(path, bytes, kMaxTextFileSize);
 }
 
 int ReadBinaryFile(const QString &path, QByteArray &bytes) {
@@ -110,17 +115,21 @@ QString ResolvePathNoCase(const QString &path) {
                        : current.endsWith(u'/') ? current + part
                                                 : current + u'/' + part;
         if (!QFileInfo::exists(next)) {
-            const QDir dir(current.isEmpty() ? QStringLiteral(".") : current);
-            const QStringList entries = dir.entryList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-            for (const QString &entry : entries) {
-                if (entry.compare(part, Qt::CaseInsensitive) == 0) {
-                    next = current.isEmpty()        ? entry
-                           : current.endsWith(u'/') ? current + entry
-                                                    : current + u'/' + entry;
-                    break;
-                }
+            // Of several names that differ only in letter case, the first in name order wins.
+            QDirIterator it(current.isEmpty() ? QStringLiteral(".") : current,
+                            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            QString found;
+            while (it.hasNext()) {
+                it.next();
+                const QString entry = it.fileName();
+                if (entry.compare(part, Qt::CaseInsensitive) == 0 &&
+                    (found.isNull() || entry.compare(found) < 0))
+                    found = entry;
             }
+            if (!found.isNull())
+                next = current.isEmpty()        ? found
+                       : current.endsWith(u'/') ? current + found
+                                                : current + u'/' + found;
         }
         current = next;
     }

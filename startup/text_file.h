@@ -19,12 +19,16 @@ QString DecodeText(const QByteArray &bytes);
 // still a line; text that ends with a line end has no empty line after it.
 QStringList SplitLines(const QString &text);
 
-// Reads a whole text file into lines. Returns 0, or the run-time failure code of the open or
-// read (53 file not found, 52 bad file name, 76 path not found, 70 permission denied,
-// 75 path/file access error, 57 device I/O error, 7 out of memory for an oversized file).
-int ReadTextLines(const QString &path, QStringList &lines);
+// The lines of a text file's bytes: decoded, then split at every line end.
+QStringList TextLines(const QByteArray &bytes);
 
-// Reads a whole binary file. Same failure codes as ReadTextLines, without the size cap.
+// Reads the bytes of a whole text file, at most kMaxTextFileSize of them. Returns 0, or the
+// run-time failure code of the open or read (53 file not found, 52 bad file name, 76 path not
+// found, 70 permission denied, 75 path/file access error or not a regular file, 57 device I/O
+// error, 7 out of memory for an oversized file).
+int ReadTextFile(const QString &path, QByteArray &bytes);
+
+// Reads a whole binary file. Same failure codes as ReadTextFile, without the size cap.
 int ReadBinaryFile(const QString &path, QByteArray &bytes);
 
 // The run-time failure code for a file that cannot be opened for reading (0 when it can).

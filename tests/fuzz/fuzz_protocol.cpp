@@ -1,8 +1,8 @@
 // The host side of the download, every variant, against a target whose answers come from the
 // input: either the simulated target with its replies dropped, replaced, extended or bent by
-// the input, or raw input bytes alone. A fake clock lets every time-out pass at once.
+// the input, or raw input bytes alone. A fake clock lets every time-out pass at once, and the
+// kernel and image files are written once per process.
 
-#include "fuzz_app_dir.h"
 #include "fuzz_targets.h"
 
 #include "download.h"
@@ -22,27 +22,17 @@ namespace {
 constexpr uint32_t kFlashSize = 0x100;
 
 // Reads the input front to back; past its end every read gives nothing.
-class InputStream {
-public:
-    InputStream(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
-    bool atEnd() const { return m_pos >= m_size; }
-    std::optional<uint8_t> next() {
-        if (atEnd())
-            return std::nullopt;
-        return m_data[m_pos++];
-    }
+struct InputStream {
+    const uint8_t *data;
+    size_t size, pos = 0;
+    bool atEnd() const { return pos >= size; }
+    std::optional<uint8_t> next() { return atEnd() ? std::nullopt : std::optional(data[pos++]); }
     uint8_t nextOr(uint8_t fallback) { return next().value_or(fallback); }
     QByteArray take(size_t count) {
-        const size_t n = std::min(count, m_size - std::min(m_pos, m_size));
-        QByteArray bytes(reinterpret_cast<const char *>(m_data + m_pos), qsizetype(n));
-        m_pos += n;
-        return bytes;
+        const size_t n = std::min(count, size - std::min(pos, size));
+        pos += n;
+        return QByteArray(reinterpret_cast<const char *>(data + pos - n), qsizetype(n));
     }
-
-private:
-    const uint8_t *m_data;
-    size_t m_size;
-    size_t m_pos = 0;
 };
 
 // The device end of the in-memory port. Each host write is answered under one control byte of
@@ -57,24 +47,19 @@ public:
         m_port.setWriteHook([this](const QByteArray &bytes) { hostWrote(bytes); });
     }
     ~FuzzDevice() { m_port.setWriteHook({}); }
-    FuzzDevice(const FuzzDevice &) = delete;
-    FuzzDevice &operator=(const FuzzDevice &) = delete;
 
 private:
-    int lineBitRate() const {
-        LineSettings settings;
-        if (m_port.openings().isEmpty() ||
-            ParseLineSettings(m_port.openings().last().settings, settings) != 0)
-            return 0;
-        return settings.bitRate;
-    }
-
-    // What the simulated target answers; false when it drops the line.
+    // What the simulated target answers, at the bit rate of the port's last opening (parsed
+    // once per opening); false when it drops the line.
     bool targetAnswer(const QByteArray &bytes, QByteArray &answer) {
-        const int bitRate = lineBitRate();
+        if (m_port.openings().size() != m_openings) {
+            m_openings = m_port.openings().size();
+            LineSettings line;
+            const bool ok = ParseLineSettings(m_port.openings().last().settings, line) == 0;
+            m_bitRate = ok ? line.bitRate : 0;
+        }
         for (const char byte : bytes) {
-            for (const targetsim::Action &action :
-                 m_target->receive(static_cast<uint8_t>(byte), bitRate)) {
+            for (const targetsim::Action &action : m_target->receive(uint8_t(byte), m_bitRate)) {
                 if (action.kind == targetsim::Action::Drop)
                     return false;
                 answer += action.bytes;
@@ -84,43 +69,35 @@ private:
     }
 
     void hostWrote(const QByteArray &bytes) {
-        if (!m_target) {
-            // Raw: a length byte, then that many answer bytes.
+        if (!m_target) { // raw: a length byte, then that many answer bytes
             if (const std::optional<uint8_t> length = m_input.next())
                 m_port.deliver(m_input.take(*length % 24));
             return;
         }
         QByteArray answer;
         const bool lineUp = targetAnswer(bytes, answer);
-        const std::optional<uint8_t> op = m_input.next();
-        if (!op || *op < 0xA0) {
-            if (!lineUp)
-                m_port.fail();
-            else
-                m_port.deliver(answer);
-            return;
-        }
-        switch (*op & 0xF0) {
+        const uint8_t op = m_input.nextOr(0);
+        switch (op < 0xA0 ? 0 : op & 0xF0) {
+        case 0:
+            lineUp ? m_port.deliver(answer) : m_port.fail();
+            break;
         case 0xA0: // the answer is lost
             break;
         case 0xB0: // another answer instead
-            m_port.deliver(m_input.take(*op & 0x0F));
+            m_port.deliver(m_input.take(op & 0x0F));
             break;
         case 0xC0: // line noise after the answer
-            m_port.deliver(answer + m_input.take(*op & 0x0F));
+            m_port.deliver(answer + m_input.take(op & 0x0F));
             break;
         case 0xD0: // one bit of the answer bent
             if (!answer.isEmpty()) {
                 const int at = m_input.nextOr(0) % answer.size();
-                answer[at] = static_cast<char>(answer[at] ^ (1 << (*op & 7)));
+                answer[at] = char(answer[at] ^ (1 << (op & 7)));
             }
             m_port.deliver(answer);
             break;
         case 0xE0: // the adapter goes away, or refuses the next write
-            if (*op & 0x08)
-                m_port.setWriteError(RunError::DeviceIo);
-            else
-                m_port.fail();
+            op & 0x08 ? m_port.setWriteError(RunError::DeviceIo) : m_port.fail();
             break;
         default: // Stop Downloading pressed
             m_port.deliver(answer);
@@ -132,65 +109,79 @@ private:
     MemoryPort &m_port;
     InputStream &m_input;
     std::optional<targetsim::TargetSim> m_target;
+    qsizetype m_openings = 0;
+    int m_bitRate = 0;
 };
+
+// The kernels of every length the input can choose, with their sums, and the image: written
+// once per process.
+struct ProtocolFiles {
+    QStringList kernels, kernelSums;
+    QString image, flashSum;
+};
+
+const ProtocolFiles &protocolFiles() {
+    static const ProtocolFiles files = [] {
+        FuzzAppDir();
+        ProtocolFiles f;
+        QByteArray kernel, image;
+        for (int length = 0; length < 40; kernel.append(char(0x30 + length++ * 7))) {
+            f.kernels << WriteAppFile(QStringLiteral("K%1.DF").arg(length), kernel);
+            f.kernelSums << Hex4(targetsim::TargetSim::sum16(kernel));
+        }
+        for (int i = 0; i < 24; ++i)
+            image.append(char(i));
+        image += QByteArray(40, '\xFF') + QByteArray::fromHex("a0a1a2a3");
+        f.image = WriteAppFile("IMAGE.PFN", image);
+        f.flashSum = Hex4(
+            targetsim::TargetSim::sum16(image + QByteArray(kFlashSize - image.size(), '\xFF')));
+        return f;
+    }();
+    return files;
+}
 
 } // namespace
 
 // Input: variant and mode, block size, kernel length, data bit rate, then the answer stream.
 std::string FuzzProtocol(const uint8_t *data, size_t size) {
+    const ProtocolFiles &files = protocolFiles();
     FuzzAppDir();
-    InputStream input(data, size);
+    InputStream input{data, size};
     const uint8_t mode = input.nextOr(0);
-    const int variant = mode & 3;
-    const bool raw = mode & 0x80;
-    const bool sendBlank = mode & 0x40;
     static const int kBlockSizes[] = {16, 32, 64, 7, 0, -1, 40000, 128};
     const int blockSize = kBlockSizes[input.nextOr(0) % 8];
     const int kernelLength = input.nextOr(4) % 40;
     static const char *const kDataRates[] = {"9600", "115200", "fast", ""};
-    const char *dataRate = kDataRates[input.nextOr(0) % 4];
-
     SetDefaultSettings();
-    QByteArray kernel;
-    for (int i = 0; i < kernelLength; ++i)
-        kernel.append(static_cast<char>(0x30 + i * 7));
-    QByteArray image;
-    for (int i = 0; i < 24; ++i)
-        image.append(static_cast<char>(i));
-    image.append(QByteArray(40, '\xFF'));
-    image.append(QByteArray::fromHex("a0a1a2a3"));
-
     gPort = QStringLiteral("1");
-    gBitRate2 = QString::fromLatin1(dataRate);
-    gSeqType = static_cast<int16_t>(variant);
+    gBitRate2 = QString::fromLatin1(kDataRates[input.nextOr(0) % 4]);
+    gSeqType = int16_t(mode & 3);
     gPacketSize = blockSize;
-    gSendBlankBlocks = sendBlank;
+    gSendBlankBlocks = mode & 0x40;
     gWaitTime = QStringLiteral("1");
-    gIrdFile = WriteAppFile("KERNEL.DF", kernel);
-    gPrgFile = WriteAppFile("IMAGE.PFN", image);
-    gIrdCheckSum = Hex4(targetsim::TargetSim::sum16(kernel));
+    gIrdFile = files.kernels.at(kernelLength);
+    gIrdCheckSum = files.kernelSums.at(kernelLength);
+    gPrgFile = files.image;
     gFlashStart = QStringLiteral("00000000");
     gFlashEnd = QStringLiteral("000000FF");
-    QByteArray flash = image;
-    flash.append(QByteArray(kFlashSize - image.size(), '\xFF'));
-    gFlashCheckSum = Hex4(targetsim::TargetSim::sum16(flash));
+    gFlashCheckSum = files.flashSum;
 
+    const bool raw = mode & 0x80;
+    const bool usable = blockSize > 0 && blockSize <= 32767;
     std::optional<targetsim::SimConfig> config;
     if (!raw) {
         config.emplace();
-        config->variant = variant;
-        config->blockSize = blockSize > 0 && blockSize <= 32767 ? blockSize : 16;
+        config->variant = mode & 3;
+        config->blockSize = usable ? blockSize : 16;
         config->flashSize = kFlashSize;
         config->dataBitRate = 9600;
     }
-
+    // Without a single control byte the simulated target answers everything as it should.
+    const bool clean = input.atEnd() && !raw && kernelLength > 0 && usable && gBitRate2 == u"9600";
     FakeLinkClock clock;
     ScopedLinkClock useClock(&clock);
     MemoryPort port;
     gComm = &port;
-    // Without a single control byte the simulated target answers everything as it should.
-    const bool clean = input.atEnd() && !raw && kernelLength > 0 && blockSize > 0 &&
-                       blockSize <= 32767 && gBitRate2 == u"9600";
     QString checksum;
     bool ok = false;
     {
@@ -198,27 +189,20 @@ std::string FuzzProtocol(const uint8_t *data, size_t size) {
         ok = RunDownload(checksum);
     }
     gComm = nullptr;
-
-    if (port.isOpen())
-        return "protocol: the port is still open after the run";
-    if (checksum.size() != 4)
-        return "protocol: checksum text '" + checksum.toStdString() + "'";
-    if (ok) {
-        if (gErrNo != 0 || gDownloadState != 5)
-            return "protocol: success with error " + std::to_string(gErrNo) + " in state " +
-                   std::to_string(gDownloadState);
-        if (raw || blockSize < 1 || blockSize > 32767)
-            return "protocol: success without a target or with block size " +
-                   std::to_string(blockSize);
-        return {};
-    }
+    const std::string state =
+        std::to_string(gErrNo) + " in state " + std::to_string(gDownloadState);
+    if (port.isOpen() || checksum.size() != 4)
+        return "protocol: port left open or checksum text '" + checksum.toStdString() + "'";
+    if (ok)
+        return gErrNo != 0 || gDownloadState != 5 || raw || !usable
+                   ? "protocol: success with error " + state
+                   : std::string();
     if (clean)
-        return "protocol: a run without faults failed with error " + std::to_string(gErrNo);
-    const bool protocolError = gErrNo >= 300 && gErrNo <= 371;
-    if (!protocolError && !IsOneOf(gErrNo, {123, 170, 171}))
-        return "protocol: failure with error number " + std::to_string(gErrNo);
+        return "protocol: a run without faults failed with error " + state;
+    if (!(gErrNo >= 300 && gErrNo <= 371) && gErrNo != 123 && gErrNo != 170 && gErrNo != 171)
+        return "protocol: failure with error number " + state;
     if (gDownloadState < 1 || gDownloadState > 4)
-        return "protocol: failure in state " + std::to_string(gDownloadState);
+        return "protocol: failure with error " + state;
     return {};
 }
 

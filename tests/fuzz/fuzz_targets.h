@@ -1,9 +1,10 @@
 #pragma once
-// Entry functions that feed outside bytes to the tool's readers and to the host side of the
-// serial protocol. Each takes one input, runs the real code on it in a temporary application
-// folder and checks what must hold whatever the bytes were. The same functions serve libFuzzer
-// (one executable per target) and the fuzz smoke test of the ordinary suite.
+// Entry functions that feed outside bytes to the cores of the tool's readers and to the host side
+// of the serial protocol, and check what must hold whatever the bytes were. The same functions
+// serve libFuzzer (one executable per target) and the fuzz smoke test of the ordinary suite.
 
+#include <QByteArray>
+#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,7 +27,11 @@ std::string FuzzIftPlain(const uint8_t *data, size_t size);
 std::string FuzzIftProtected(const uint8_t *data, size_t size);
 std::string FuzzProtocol(const uint8_t *data, size_t size);
 
-// Every target, in a fixed order.
+// Every target, in a fixed order, and the one of that name (nullptr when none).
 const std::vector<FuzzTarget> &FuzzTargets();
-// The target of that name, or nullptr.
 const FuzzTarget *FindFuzzTarget(const std::string &name);
+
+// The one temporary application folder of the process; each call resets the shared state and
+// points gAppDir at it. WriteAppFile writes a file there (folders made on the way).
+QString FuzzAppDir();
+QString WriteAppFile(const QString &name, const QByteArray &bytes);
