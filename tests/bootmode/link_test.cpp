@@ -26,11 +26,7 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
         MemoryPort fresh;
         gComm = &fresh;
         fresh.setOpenError(openError);
-        gPort = portText;
-        gBitRate = "19200";
-        gParity = "E";
-        gBitRate2 = bitRate2;
-        gRunErrNo = 77;
+        gPort = portText, gBitRate = "19200", gParity = "E", gBitRate2 = bitRate2, gRunErrNo = 77;
         EXPECT_EQ(dataPhase ? OpenDataPort() : OpenBootPort(), errNo == 0);
         EXPECT_EQ(gErrNo, errNo);
         EXPECT_EQ(gRunErrNo, runErrNo);
@@ -40,8 +36,7 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
             EXPECT_EQ(fresh.openings()[0].port, 3);
             EXPECT_EQ(fresh.openings()[0].settings,
                       QString(dataPhase ? bitRate2 : "19200") + ",E,8,1");
-            ClosePort();
-            ClosePort();
+            ClosePort(), ClosePort();
             EXPECT_EQ(fresh.closeCount(), 1);
         }
     }
@@ -120,8 +115,8 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     port.close();
     openPort();
     port.setWriteError(57);
-    for (const int16_t result : {SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))})
-        EXPECT_EQ(result, LinkFault);
+    EXPECT_EQ(QList({SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))}),
+              QList<int16_t>(3, LinkFault));
     EXPECT_EQ(gRunErrNo, 57);
     gLinkObserver = nullptr;
 }
@@ -136,11 +131,10 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
         SCOPED_TRACE(testing::Message() << waitTime << (stop ? " with Stop" : ""));
         FakeLinkClock own;
         ScopedLinkClock use(&own);
-        gStopRequested = false;
+        gStopRequested = false, gWaitTime = waitTime;
         if (stop)
             own.after(1, [] { gStopRequested = true; });
         ArmDeadline(0.05f); // the deadline does not end the pause either
-        gWaitTime = waitTime;
         SettlePause();
         EXPECT_GE(own.sleptSeconds() + 1e-9, atLeast);
         EXPECT_LT(own.sleptSeconds(), below);

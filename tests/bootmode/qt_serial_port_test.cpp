@@ -15,13 +15,12 @@
 
 TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     static int argc = 1;
-    static char name[] = "bootmode_tests", *argv[] = {name, nullptr};
+    static char name[] = "bootmode_tests", *argv[] = {name, nullptr}, slaveName[256];
     static QCoreApplication application(argc, argv);
     TempAppDir app;
     SetDefaultSettings();
     gPort = "1";
     int master = -1, slave = -1;
-    char slaveName[256] = {};
     ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
     ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
     QtSerialPort port;

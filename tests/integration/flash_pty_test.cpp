@@ -17,9 +17,9 @@ namespace {
 constexpr int kWait = 30000; // ms; every time-out of the descriptions is far below it
 
 QByteArray Bytes(int count, int seed) {
-    QByteArray bytes;
+    QByteArray bytes(count, 0);
     for (int i = 0; i < count; ++i)
-        bytes += char((i * seed + 5) & 0xFF);
+        bytes[i] = char((i * seed + 5) & 0xFF);
     return bytes;
 }
 
@@ -50,10 +50,7 @@ protected:
         app.write("image.bin", kImage);
         describe("");
     }
-    ~FlashOverPty() override {
-        sim.terminate();
-        sim.waitForFinished(5000);
-    }
+    ~FlashOverPty() override { sim.terminate(), sim.waitForFinished(5000); }
     void describe(const QString &extra) {
         app.write("test.ift",
                   ("CPUT 5\r\nDF kernel.bin\r\nUT 0.2\r\nUCS " + SumText(Bytes(300, 7)) +
@@ -97,21 +94,28 @@ protected:
 };
 
 TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFlash) {
-    // the folder to build, options, exit status, message: a refusal writes nothing
+    // Refusals write nothing: the demo builder's (x stands for the folder to build) and the
+    // target's, for a variant it does not know and a file where its link should go.
+    app.write("COM1", "not a link");
+    const QString x = app.filePath("x"), link = app.filePath("COM1");
     const std::tuple<const char *, QStringList, int, const char *> refusals[] = {
-        {"x", {"--rate", "fast"}, 2, "--rate needs a number"},
-        {"x", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
-        {"x", {"--colour"}, 2, "unknown argument '--colour'"},
-        {"x", {"--ut"}, 2, "--ut needs a value"},
-        {"a b", {}, 1, "must not contain blanks"}};
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--rate", "fast"}, 2, "--rate needs a number"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--kernel-size", "32766"}, 2, "--kernel-size needs a"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--colour"}, 2, "unknown argument '--colour'"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--ut"}, 2, "--ut needs a value"},
+        {MAKE_DEMO_APP_PATH, {"--out", app.filePath("a b")}, 1, "must not contain blanks"},
+        {TARGET_SIM_PATH, {"--link", link, "--variant", "7"}, 2, "'7' is not a decimal number"},
+        {TARGET_SIM_PATH, {"--link", link, "--variant", "2"}, 1, "exists and is not a link"}};
     QProcess make;
-    for (const auto &[folder, options, status, message] : refusals) {
-        make.start(MAKE_DEMO_APP_PATH, QStringList{"--out", app.filePath(folder)} + options);
+    for (const auto &[program, options, status, message] : refusals) {
+        make.start(program, options);
         ASSERT_TRUE(make.waitForFinished(kWait));
         EXPECT_EQ(make.exitCode(), status);
         EXPECT_TRUE(make.readAllStandardError().contains(message)) << message;
-        EXPECT_FALSE(app.exists(QString(folder) + "/torvane.cha"));
     }
+    EXPECT_FALSE(app.exists("x/torvane.cha") || app.exists("a b/torvane.cha"));
+    EXPECT_EQ(app.read("COM1"), "not a link");
+    QFile::remove(link);
     make.start(MAKE_DEMO_APP_PATH,
                {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024", "--image-size",
                 "8192", "--rate", "115200", "--ut", "0", "--trace"});
@@ -192,30 +196,6 @@ TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
         EXPECT_EQ(out, "Downloading has been canceled.\n");
         app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
     }
-}
-
-TEST_F(FlashOverPty, BadUsageAndAnUnreadableDescriptionEndBeforeAnyPortIsOpened) {
-    // qarnctl flash arguments, exit status, text in standard output
-    const std::tuple<QStringList, int, const char *> cases[] = {
-        {{}, 2, ""},
-        {{"a.ift", "b.ift"}, 2, ""},
-        {{"--repeat", "0", "a.ift"}, 2, ""},
-        {{"--trace", app.filePath("none/t.log"), "a.ift"}, 2, ""},
-        {{"--help"}, 0, "checksum=XXXX"},
-        {{app.filePath("none.ift")}, 1, "E120\nCould not open the selected file.\n"}};
-    for (const auto &[options, status, text] : cases) {
-        startFlash(options);
-        EXPECT_EQ(finishFlash(), status) << qPrintable(options.join(' '));
-        EXPECT_TRUE(out.contains(text)) << qPrintable(out);
-    }
-    // The target refuses a variant it does not know, and a file where its link should go.
-    app.write("COM1", "not a link");
-    for (const auto &[variant, status] : {std::pair("7", 2), std::pair("2", 1)}) {
-        sim.start(TARGET_SIM_PATH, {"--link", app.filePath("COM1"), "--variant", variant});
-        ASSERT_TRUE(sim.waitForFinished(kWait));
-        EXPECT_EQ(sim.exitCode(), status);
-    }
-    EXPECT_EQ(app.read("COM1"), "not a link");
 }
 
 TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
