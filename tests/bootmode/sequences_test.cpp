@@ -1,7 +1,10 @@
 // Whole downloads as the Start button runs them, against the simulated target on the port in
-// memory, and the simulated run without a port.
+// memory, the simulated run without a port, and the serial trace a field engineer reads after a
+// download, written as qarnctl and the window write it.
 
 #include "bench.h"
+#include "link_observer.h"
+#include "trace.h"
 
 #include <functional>
 
@@ -59,8 +62,9 @@ TEST(Run, AFailureEndsTheRunInItsPhaseWithTheStepsNumber) {
             EXPECT_EQ(gDownloadState, outcome.section(':', 0, 0).toInt());
             EXPECT_EQ(gErrNo, outcome.section(':', 1).toInt());
             EXPECT_FALSE(r.port.isOpen());
-            if (gErrNo == 370) // the value the target reported, for the error text
+            if (gErrNo == 370) { // the value the target reported, for the error text
                 EXPECT_EQ(gObtainedCheckSum, (gFlashCheckSum.toUInt(nullptr, 16) + 1) & 0xFFFF);
+            }
         }
     }
 }
@@ -102,8 +106,9 @@ TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
             const QString phase = QString("%1/%2").arg(gDownloadState).arg(gByteTotal);
             passes = phase == last ? passes + 1 : (seen << (last = phase), 1);
             seen.last() = phase + ":" + QString::number(passes);
-            if (gByteTotal != 0) // the count climbs by 100 a pass
+            if (gByteTotal != 0) { // the count climbs by 100 a pass
                 EXPECT_EQ(gByteCount, 100 * (passes - 1));
+            }
         });
         gSeqType = static_cast<int16_t>(variant);
         gFlashCheckSum = "1A2B";
@@ -122,6 +127,76 @@ TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
     EXPECT_EQ(gDownloadState, 4);
     EXPECT_EQ(gErrNo, 123);
     EXPECT_EQ(clock.sleepCount(), 10 + 31 * 3 + 22);
+}
+
+// The rows of a trace, each as "direction step bytes": the heading and the times left out.
+QStringList Rows(const QByteArray &trace) {
+    QStringList rows;
+    for (const QString &line : QString::fromUtf8(trace).split('\n')) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() >= 3 && fields[0].contains('.') && fields[0][0].isDigit())
+            rows << fields.mid(1).join(' ');
+    }
+    return rows;
+}
+
+TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePreviousOne) {
+    RunBench r;
+    r.app.write("t.log", "first\n");
+    QString checksum;
+    ASSERT_TRUE(RunTraced(
+        r.app.filePath("t.log"), [&](QString &sum) { return r.run(2, sum); }, checksum));
+    EXPECT_EQ(r.app.read("t.log.1"), "first\n");
+    EXPECT_TRUE(r.app.read("t.log").startsWith("QARN serial trace, started 20"));
+    EXPECT_EQ(Rows(r.app.read("t.log")).join('\n'),
+              "-- OpenPort open COM1 9600,N,8,1 ok\n-> AdjBitRate 00\n<- AdjBitRate 00\n-> - 55\n"
+              "<- - AA\n<> DownloadIrd 7 bytes, sum 018F, echo sum 018F, 0.000 s\n-- - close\n"
+              "-- OpenPort open COM1 38400,N,8,1 ok\n-> CheckIrd 10 00 05\n<- CheckIrd 10 01 8A\n"
+              "-> EraseFROM 15\n<- EraseFROM 15 00 00\n"
+              "-> DownloadPrg 11 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A\n"
+              "<- DownloadPrg 11 05 A0\n-> DownloadPrg 12\n<- DownloadPrg 12 00 00\n"
+              "-> DownloadPrg 14\n<- DownloadPrg 14 00 00\n"
+              "-> DownloadPrg 11 A0 A1 A2 A3 A4 A5 A6 A7 FF FF FF FF FF FF FF FF\n"
+              "<- DownloadPrg 11 0D 14\n-> DownloadPrg 12\n<- DownloadPrg 12 00 00\n"
+              "-> CheckFROMCheckSum 13 00 00 00 00 00 00 01 FF\n<- CheckFROMCheckSum 13 " +
+                  checksum.left(2) + " " + checksum.right(2) +
+                  "\n-- - close\n-- - outcome ok, checksum " + checksum);
+    // A simulated run has only its outcome; an unwritable trace leaves the run to run.
+    const auto simulated = [](QString &sum) { return SimulateDownload(sum); };
+    gFlashCheckSum = "BEEF";
+    EXPECT_TRUE(RunTraced(r.app.filePath("t.log"), simulated, checksum));
+    EXPECT_TRUE(r.app.read("t.log.1").contains("CheckFROMCheckSum"));
+    EXPECT_EQ(Rows(r.app.read("t.log")), QStringList({"-- - outcome ok, checksum BEEF"}));
+    EXPECT_TRUE(RunTraced(r.app.filePath("no-such-folder/t.log"), simulated, checksum));
+    EXPECT_EQ(gLinkObserver, nullptr);
+}
+
+TEST(Trace, AFailedRunShowsWhatWentWrongAndEndsWithItsNumberAndStep) {
+    using Fault = std::function<void(Faults &)>;
+    const std::tuple<const char *, Fault, const char *, const char *> cases[] = {
+        {"a wrong echo", [](Faults &f) { f.corruptEcho = 2; },
+         "<> DownloadIrd 5 bytes, sum 005B, echo sum 00F4, 0.000 s; 1 echoes differ, the first at "
+         "byte 4: sent 33, echoed CC",
+         "-- DownloadIrd outcome failed, error number 314, run-time code 0, step \"DownloadIrd\", "
+         "phase 1"},
+        {"no answer to 00: the zeros summed up", [](Faults &f) { f.noAdjustAnswer = true; },
+         "-> AdjBitRate [20 bytes, sum 0000]",
+         "-- AdjBitRate outcome failed, error number 302, run-time code 0, step \"AdjBitRate\", "
+         "phase 1"},
+        {"Stop", [](Faults &f) { f.noAdjustAnswer = true, gStopRequested = true; },
+         "-> AdjBitRate 00", "-- AdjBitRate outcome stopped, error number 302"}};
+    for (const auto &[name, fault, row, outcome] : cases) {
+        SCOPED_TRACE(name);
+        RunBench r;
+        gAdjustTimeout = 2;
+        fault(r.config.faults);
+        QString checksum;
+        EXPECT_FALSE(RunTraced(
+            r.app.filePath("t.log"), [&](QString &sum) { return r.run(0, sum); }, checksum));
+        const QStringList rows = Rows(r.app.read("t.log"));
+        EXPECT_TRUE(rows.contains(row)) << rows.join('\n').toStdString();
+        EXPECT_TRUE(rows.last().startsWith(outcome)) << rows.last().toStdString();
+    }
 }
 
 } // namespace

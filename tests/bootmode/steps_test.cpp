@@ -76,10 +76,11 @@ TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
             const bool named = errNo != 0 || QString(step) == "WaitErase";
             EXPECT_EQ(gFuncName, QString(step) == "WaitBootAck" ? "before" : named ? step : "");
             // The kernel's flash checksum stays for the error text, also beside a stray byte.
-            if (command == 0x13)
+            if (command == 0x13) {
                 EXPECT_EQ(gObtainedCheckSum, whole && !fails && bytes[0] == 0x13
                                                  ? 0xAB00 | static_cast<uint8_t>(bytes[2])
                                                  : 7);
+            }
         }
     }
 }
@@ -234,8 +235,9 @@ TEST_F(Steps, TheImageGoesInBlocksTheLastPaddedWithFFAndBlankBlocksSkipped) {
         // The kernel answered each block with its own sum: the host's sums counted the padding.
         const QByteArray padded = image + QByteArray(count - image.size(), char(0xFF));
         for (qsizetype at = 0, i = 0; at < padded.size(); at += size) {
-            if (padded.mid(at, size) != QByteArray(size, char(0xFF)) || sendBlank)
+            if (padded.mid(at, size) != QByteArray(size, char(0xFF)) || sendBlank) {
                 EXPECT_EQ(blocks.value(i++), padded.mid(at, size)) << "block at " << at;
+            }
         }
     }
     // The first failed block ends the transfer; a Stop not yet seen is kept for the next wait.

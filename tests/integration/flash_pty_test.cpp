@@ -1,6 +1,6 @@
 // qarnctl flash against qarn-target-sim over a real pseudo-terminal: the demo folder's version of
-// each sequence variant into the target's saved flash, what only a real line shows, SIGTERM,
-// and one process flashing device after device.
+// each sequence variant into the target's saved flash, what only a real line shows (one process
+// flashing device after device among it), and SIGTERM.
 
 #include "temp_app_dir.h"
 
@@ -151,16 +151,21 @@ TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFla
 }
 
 TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
-    // target options after the layout (a later option wins), qarnctl options, standard output
+    // target options after the layout (a later option wins), qarnctl options, standard output.
+    // One process flashes device after device, each run reopening the port at the boot rate.
+    const QString sum = SumText(kFlash);
     const std::tuple<QStringList, QStringList, QString> cases[] = {
-        {{"--pace"}, {}, "checksum=" + SumText(kFlash) + "\n"},
+        {{"--pace"}, {}, "checksum=" + sum + "\n"},
+        {{"--serve"},
+         {"--repeat", "2"},
+         QString("run 1/2: checksum=%1\nrun 2/2: checksum=%1\nchecksum=%1\n").arg(sum)},
         {{"--drop-at", "kernel"}, {}, "E313\n"},
         {{"--drop-at", "data"}, {}, "E342\n"},
         {{"--data-rate", "19200"}, {}, "E340\n"},
         {{}, {"--port", "77"}, "E301\n"}, // no COM77, no /dev/ttyS76
         {{"--bad-flash-sum", "--extra-byte", "flash-sum"},
          {},
-         "E370\nFlash ROM check sum error has happened.\n  Correct value: " + SumText(kFlash) +
+         "E370\nFlash ROM check sum error has happened.\n  Correct value: " + sum +
              "\n  Obtained value: " + SumText(kFlash + char(1)) +
              "\n\n  Function: CheckFROMCheckSum\n"}};
     for (const auto &[options, flashOptions, expected] : cases) {
@@ -196,15 +201,6 @@ TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
         EXPECT_EQ(out, "Downloading has been canceled.\n");
         app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
     }
-}
-
-TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
-    // The data phase runs at another rate than the boot phase: each run starts at the boot rate.
-    startSim(layout + QStringList{"--serve"});
-    EXPECT_EQ(flash({"--repeat", "2"}), 0) << qPrintable(out);
-    EXPECT_EQ(
-        out,
-        QString("run 1/2: checksum=%1\nrun 2/2: checksum=%1\nchecksum=%1\n").arg(SumText(kFlash)));
 }
 
 } // namespace
