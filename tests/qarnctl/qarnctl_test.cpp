@@ -44,10 +44,7 @@ protected:
         app.write("fw/v1/T.ift", kTargetDescription);
         app.write("fw/v1/D9.ift", kTargetDescription + "DLEN 9\r\n");
     }
-    void TearDown() override {
-        sim.terminate();
-        sim.waitForFinished(3000);
-    }
+    void TearDown() override { sim.terminate(), sim.waitForFinished(3000); }
     QString path(const QString &name) const { return app.filePath(name); }
     // ROOT is the temporary folder, APP its application folder, PTY the target's line (NAME
     // its name), KEYS a usable pair of key tables (KA and KB).
@@ -109,9 +106,9 @@ protected:
 };
 
 TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderForThePlainAndThePackedForm) {
-    const Outcome pack = qarnctl({"pack", "--key-a", "0a0b0c0d00", "--key-b=11220000",
-                                  path("fw/v1/FW.ift"), path("fw/v1/SAFE.ift")});
-    ASSERT_EQ(pack.exitCode, 0);
+    const QStringList pack = {"pack", "--key-a", "0a0b0c0d00", "--key-b=11220000"};
+    ASSERT_EQ(qarnctl(pack + QStringList{path("fw/v1/FW.ift"), path("fw/v1/SAFE.ift")}).exitCode,
+              0);
     // "CP" is 43 50: 43+0A+11 = 5E, 50+0B+22 = 7D
     EXPECT_EQ(app.read("fw/v1/SAFE.ift").mid(256, 2).toHex(), "5e7d");
     const QString expected =
@@ -122,10 +119,9 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderForThePlainAndThePackedForm) {
                 "gDataTimeout=2.5 gWriteTimeout=2.5 gSetupInfo=0 protected=")
             .arg(path("fw/v1/Kernel.bin"), path("fw/v1/prog.mot"))
             .replace(' ', '\n');
-    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/FW.ift")}).out,
-              expected + "0\n");
-    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/SAFE.ift")}).out,
-              expected + "1\n");
+    for (const QString ift : {"FW", "SAFE"})
+        EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/" + ift + ".ift")}).out,
+                  expected + (ift == "FW" ? "0\n" : "1\n"));
 }
 
 TEST_F(QarnctlTest, RefusalsAndUsageErrorsSayWhyAndLeaveTheOutputAlone) {
