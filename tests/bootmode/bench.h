@@ -34,8 +34,7 @@ public:
 
     void openPort() { ASSERT_EQ(port.open(1, QStringLiteral("9600,N,8,1")), 0); }
     QString file(const QString &name, const QByteArray &bytes) {
-        app.write(name, bytes);
-        return app.filePath(name);
+        return app.write(name, bytes), app.filePath(name);
     }
 
     // Answers every command with reply[command]; by default a data block (the write after 11)

@@ -14,8 +14,7 @@ namespace {
 
 struct Outcome {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 Outcome qarnctl(const QStringList &args) {
