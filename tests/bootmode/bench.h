@@ -14,11 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 
 inline QByteArray Hex(const char *text) {
     return QByteArray::fromHex(text);
 }
-
 inline uint16_t Sum16(const QByteArray &bytes) {
     return targetsim::TargetSim::sum16(bytes);
 }
@@ -34,31 +34,23 @@ public:
 
     void openPort() { ASSERT_EQ(port.open(1, QStringLiteral("9600,N,8,1")), 0); }
     QString file(const QString &name, const QByteArray &bytes) {
-        app.write(name, bytes);
-        return app.filePath(name);
+        return app.write(name, bytes), app.filePath(name);
     }
 
     // Answers every command with reply[command]; by default a data block (the write after 11)
     // with 11 and the block's sum, any other command with itself and 00 00.
     void kernel() {
         port.setWriteHook([this](const QByteArray &bytes) {
-            const auto answer = [&](uint8_t command, const QByteArray &normal) {
-                const auto given = reply.find(command);
-                port.deliver(given == reply.end() ? normal : given->second);
-            };
-            if (awaitingBlock) {
-                awaitingBlock = false;
-                blocks << bytes;
-                const uint16_t sum = Sum16(bytes);
-                answer(0x11, Hex("11") + char(sum >> 8) + char(sum & 0xFF));
-                return;
-            }
-            const uint8_t command = static_cast<uint8_t>(bytes[0]);
-            commands += bytes[0];
-            if (command == 0x11)
-                awaitingBlock = true;
-            else
-                answer(command, QByteArray(1, bytes[0]) + Hex("0000"));
+            const bool block = std::exchange(awaitingBlock, false);
+            const uint8_t command = block ? 0x11 : static_cast<uint8_t>(bytes[0]);
+            const uint16_t sum = Sum16(bytes);
+            block ? void(blocks << bytes) : void(commands += bytes[0]);
+            awaitingBlock = !block && command == 0x11;
+            const auto given = reply.find(command);
+            if (!awaitingBlock)
+                port.deliver(given != reply.end() ? given->second
+                             : block              ? Hex("11") + char(sum >> 8) + char(sum & 0xFF)
+                                                  : QByteArray(1, bytes[0]) + Hex("0000"));
         });
     }
 
@@ -86,17 +78,11 @@ public:
     RunBench() {
         gIrdFile = file("k.bin", Hex("01223344f0"));
         gPrgFile = file("p.bin", image);
-        gIrdCheckSum = "018A";
-        gFlashStart = "00000000";
-        gFlashEnd = "000001FF";
+        gIrdCheckSum = "018A", gFlashStart = "00000000", gFlashEnd = "000001FF";
         gFlashCheckSum = QString::number(Sum16(flashAfter()), 16).toUpper();
-        gPacketSize = 16;
-        gWaitTime = "3";
-        gBitRate2 = "38400";
-        config.blockSize = 16;
-        config.flashSize = 0x100;
+        gPacketSize = 16, gWaitTime = "3", gBitRate2 = "38400";
+        config.blockSize = 16, config.flashSize = 0x100, config.dataBitRate = 38400;
         config.flashFill = 0x00; // unerased: a missing erase shows in the flash
-        config.dataBitRate = 38400;
     }
     bool run(int variant, QString &checksum) {
         gSeqType = static_cast<int16_t>(variant);

@@ -2,8 +2,13 @@
 #include "line_settings.h"
 #include "link.h"
 #include "link_observer.h"
+#include "qt_serial_port.h"
+
+#include <QCoreApplication>
 
 #include <functional>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,11 +31,7 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
         MemoryPort fresh;
         gComm = &fresh;
         fresh.setOpenError(openError);
-        gPort = portText;
-        gBitRate = "19200";
-        gParity = "E";
-        gBitRate2 = bitRate2;
-        gRunErrNo = 77;
+        gPort = portText, gBitRate = "19200", gParity = "E", gBitRate2 = bitRate2, gRunErrNo = 77;
         EXPECT_EQ(dataPhase ? OpenDataPort() : OpenBootPort(), errNo == 0);
         EXPECT_EQ(gErrNo, errNo);
         EXPECT_EQ(gRunErrNo, runErrNo);
@@ -40,8 +41,7 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
             EXPECT_EQ(fresh.openings()[0].port, 3);
             EXPECT_EQ(fresh.openings()[0].settings,
                       QString(dataPhase ? bitRate2 : "19200") + ",E,8,1");
-            ClosePort();
-            ClosePort();
+            ClosePort(), ClosePort();
             EXPECT_EQ(fresh.closeCount(), 1);
         }
     }
@@ -120,8 +120,8 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     port.close();
     openPort();
     port.setWriteError(57);
-    for (const int16_t result : {SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))})
-        EXPECT_EQ(result, LinkFault);
+    EXPECT_EQ(QList({SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))}),
+              QList<int16_t>(3, LinkFault));
     EXPECT_EQ(gRunErrNo, 57);
     gLinkObserver = nullptr;
 }
@@ -136,11 +136,10 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
         SCOPED_TRACE(testing::Message() << waitTime << (stop ? " with Stop" : ""));
         FakeLinkClock own;
         ScopedLinkClock use(&own);
-        gStopRequested = false;
+        gStopRequested = false, gWaitTime = waitTime;
         if (stop)
             own.after(1, [] { gStopRequested = true; });
         ArmDeadline(0.05f); // the deadline does not end the pause either
-        gWaitTime = waitTime;
         SettlePause();
         EXPECT_GE(own.sleptSeconds() + 1e-9, atLeast);
         EXPECT_LT(own.sleptSeconds(), below);
@@ -148,6 +147,44 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
         EXPECT_EQ(own.processEventsCount(), own.sleepCount());
         EXPECT_EQ(gStopRequested, stop); // left for the next wait
     }
+}
+
+// The real port on a pseudo-terminal whose other end hangs up right after a reply, as a device
+// that resets after its last answer: the reply still reaches the download, then the fault.
+TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
+    static int argc = 1;
+    static char name[] = "bootmode_tests", *argv[] = {name, nullptr}, slaveName[256];
+    static QCoreApplication application(argc, argv);
+    TempAppDir app;
+    SetDefaultSettings();
+    gPort = "1";
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+    ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+    QtSerialPort port;
+    gComm = &port;
+    ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
+    ::close(slave);                           // the port under test holds the line now
+    EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
+    EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
+    EXPECT_EQ(QtSerialPort::portLocation(0), QString());
+    ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
+    for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
+        port.waitForActivity(std::chrono::milliseconds(10));
+    ::close(master);
+    // The hang-up reaches the port through its notifier: serve events for a while.
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(port.hasFailed());
+    gTimeoutActive = false; // only the dropped line can end the second wait
+    QByteArray reply(3, '\0');
+    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Whole);
+    EXPECT_EQ(reply.toHex(), "13fee5");
+    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Short);
+    EXPECT_EQ(gRunErrNo, 8018);
+    ClosePort();
+    EXPECT_FALSE(port.hasFailed());
+    gComm = nullptr;
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // Whole downloads as the Start button runs them, against the simulated target on the port in
-// memory, and the simulated run without a port.
+// memory, the simulated run without a port, and the serial trace a field engineer reads after a
+// download, written as qarnctl and the window write it.
 
 #include "bench.h"
+#include "link_observer.h"
+#include "trace.h"
 
 #include <functional>
 
@@ -9,27 +12,12 @@ using namespace targetsim;
 
 namespace {
 
-TEST(Run, EveryVariantWritesTheImageAtTheSecondBitRateAfterTheSettlingPause) {
-    for (const int variant : {0, 1, 2, 3}) {
-        SCOPED_TRACE(variant);
-        RunBench fresh;
-        QString checksum;
-        const double start = fresh.clock.now();
-        EXPECT_TRUE(fresh.run(variant, checksum)) << gErrNo;
-        EXPECT_EQ(fresh.flash.toHex(), RunBench::flashAfter().left(0x100).toHex());
-        EXPECT_EQ(checksum, gFlashCheckSum);
-        EXPECT_EQ(gDownloadState, 5);
-        EXPECT_EQ(gErrNo, 0);
-        EXPECT_EQ(gByteTotal, 0);
-        EXPECT_FALSE(fresh.port.isOpen());
-        EXPECT_NEAR(fresh.clock.now() - start, 3.1, 0.15); // UT 3 in 100 ms sleeps
-    }
-}
-
-TEST(Run, AFailureEndsTheRunInItsPhaseWithTheStepsNumber) {
+TEST(Run, EveryVariantWritesTheImageAfterTheSettlingPauseAndAFailureEndsItInItsPhase) {
     using Fault = std::function<void(Faults &)>;
-    // phase:number for variants 0, 1 and 2 (where 2 succeeds, 5:0)
+    // phase:number for variants 0, 1, 2 (and 3); a success (5:0) writes the image at the second
+    // bit rate after a settling pause of UT 3 in 100 ms sleeps
     const std::tuple<const char *, Fault, const char *> cases[] = {
+        {"no fault", [](Faults &) {}, "5:0 5:0 5:0 5:0"},
         {"no such port", [](Faults &) { gPort = "0"; }, "1:301 1:301 1:301"},
         {"no answer to 00", [](Faults &f) { f.noAdjustAnswer = true; }, "1:302 1:302 1:302"},
         {"silence after 55", [](Faults &f) { f.silentAt = Step::AdjustEnd; }, "1:310 2:340 1:310"},
@@ -49,13 +37,19 @@ TEST(Run, AFailureEndsTheRunInItsPhaseWithTheStepsNumber) {
          [](Faults &f) { f.badFlashSum = true, f.extraByteAt = Step::FlashSum; },
          "4:370 4:370 4:370"}};
     for (const auto &[name, fault, outcomes] : cases) {
-        for (int variant = 0; variant < 3; ++variant) {
+        for (int variant = 0; variant <= QString(outcomes).count(' '); ++variant) {
             SCOPED_TRACE(testing::Message() << name << ", variant " << variant);
             const QString outcome = QString(outcomes).section(' ', variant, variant);
             RunBench r;
             fault(r.config.faults);
             QString checksum;
             EXPECT_EQ(r.run(variant, checksum), outcome.endsWith(":0"));
+            if (QString(name) == "no fault") {
+                EXPECT_EQ(r.flash.toHex(), RunBench::flashAfter().left(0x100).toHex());
+                EXPECT_EQ(checksum, gFlashCheckSum);
+                EXPECT_EQ(gByteTotal, 0);
+                EXPECT_NEAR(r.clock.now() - 1000, 3.1, 0.15); // the fake clock starts at 1000
+            }
             EXPECT_EQ(gDownloadState, outcome.section(':', 0, 0).toInt());
             EXPECT_EQ(gErrNo, outcome.section(':', 1).toInt());
             EXPECT_FALSE(r.port.isOpen());
@@ -92,42 +86,105 @@ TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
     // Per variant, the passes of 100 ms in each phase/byte total in turn.
     const char *timetables[] = {"1/0:10 1/3000:31 2/0:31 3/0:31 4/7000:71",
                                 "1/0:10 2/0:31 3/3000:31 3/0:31 4/7000:71"};
+    gFlashCheckSum = "1A2B";
+    QString checksum;
     for (const int variant : {0, 1, 2, 3}) {
         SCOPED_TRACE(variant);
         FakeLinkClock own;
         ScopedLinkClock use(&own);
-        QStringList phases;
-        QList<int> counts;
+        QStringList seen; // "phase/total:passes" per stretch
+        QString last;
+        int passes = 0;
         own.onProcessEvents([&] {
-            phases << QString("%1/%2").arg(gDownloadState).arg(gByteTotal);
-            counts << gByteCount;
+            const QString phase = QString("%1/%2").arg(gDownloadState).arg(gByteTotal);
+            passes = phase == last ? passes + 1 : (seen << (last = phase), 1);
+            seen.last() = phase + ":" + QString::number(passes);
+            if (gByteTotal != 0) { // the count climbs by 100 a pass
+                EXPECT_EQ(gByteCount, 100 * (passes - 1));
+            }
         });
         gSeqType = static_cast<int16_t>(variant);
-        gFlashCheckSum = "1A2B";
-        QString checksum;
         EXPECT_TRUE(SimulateDownload(checksum));
         EXPECT_EQ(checksum, "1A2B");
         EXPECT_EQ(gDownloadState, 5);
-        QStringList seen;
-        for (qsizetype i = 0, j = 0; i < phases.size(); i = j) {
-            for (j = i; j < phases.size() && phases[j] == phases[i]; ++j) {
-                if (!phases[i].endsWith("/0")) { // the count climbs by 100 a pass
-                    EXPECT_EQ(counts[j], 100 * (j - i));
-                }
-            }
-            seen << phases[i] + ":" + QString::number(j - i);
-        }
         EXPECT_EQ(seen.join(' '), timetables[variant == 1]);
     }
     ScopedLinkClock again(&clock);
     clock.onProcessEvents([] { gStopRequested = gDownloadState == 4 && gByteCount == 2000; });
     gErrNo = 123;
-    QString checksum;
     EXPECT_FALSE(SimulateDownload(checksum));
-    EXPECT_EQ(checksum, "0000");
-    EXPECT_EQ(gDownloadState, 4);
-    EXPECT_EQ(gErrNo, 123);
+    EXPECT_EQ(checksum + QString(" %1 %2").arg(gDownloadState).arg(gErrNo), "0000 4 123");
     EXPECT_EQ(clock.sleepCount(), 10 + 31 * 3 + 22);
+}
+
+// The rows of a trace, each as "direction step bytes": the heading and the times left out.
+QStringList Rows(const QByteArray &trace) {
+    QStringList rows;
+    for (const QString &line : QString::fromUtf8(trace).split('\n')) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() >= 3 && fields[0].contains('.') && fields[0][0].isDigit())
+            rows << fields.mid(1).join(' ');
+    }
+    return rows;
+}
+
+TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePreviousOne) {
+    RunBench r;
+    r.app.write("t.log", "first\n");
+    QString checksum;
+    ASSERT_TRUE(RunTraced(
+        r.app.filePath("t.log"), [&](QString &sum) { return r.run(2, sum); }, checksum));
+    EXPECT_EQ(r.app.read("t.log.1"), "first\n");
+    EXPECT_TRUE(r.app.read("t.log").startsWith("QARN serial trace, started 20"));
+    EXPECT_EQ(Rows(r.app.read("t.log")).join('\n'),
+              "-- OpenPort open COM1 9600,N,8,1 ok\n-> AdjBitRate 00\n<- AdjBitRate 00\n-> - 55\n"
+              "<- - AA\n<> DownloadIrd 7 bytes, sum 018F, echo sum 018F, 0.000 s\n-- - close\n"
+              "-- OpenPort open COM1 38400,N,8,1 ok\n-> CheckIrd 10 00 05\n<- CheckIrd 10 01 8A\n"
+              "-> EraseFROM 15\n<- EraseFROM 15 00 00\n"
+              "-> DownloadPrg 11 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A\n"
+              "<- DownloadPrg 11 05 A0\n-> DownloadPrg 12\n<- DownloadPrg 12 00 00\n"
+              "-> DownloadPrg 14\n<- DownloadPrg 14 00 00\n"
+              "-> DownloadPrg 11 A0 A1 A2 A3 A4 A5 A6 A7 FF FF FF FF FF FF FF FF\n"
+              "<- DownloadPrg 11 0D 14\n-> DownloadPrg 12\n<- DownloadPrg 12 00 00\n"
+              "-> CheckFROMCheckSum 13 00 00 00 00 00 00 01 FF\n<- CheckFROMCheckSum 13 " +
+                  checksum.left(2) + " " + checksum.right(2) +
+                  "\n-- - close\n-- - outcome ok, checksum " + checksum);
+    // A simulated run has only its outcome; an unwritable trace leaves the run to run.
+    const auto simulated = [](QString &sum) { return SimulateDownload(sum); };
+    gFlashCheckSum = "BEEF";
+    EXPECT_TRUE(RunTraced(r.app.filePath("t.log"), simulated, checksum));
+    EXPECT_TRUE(r.app.read("t.log.1").contains("CheckFROMCheckSum"));
+    EXPECT_EQ(Rows(r.app.read("t.log")), QStringList({"-- - outcome ok, checksum BEEF"}));
+    EXPECT_TRUE(RunTraced(r.app.filePath("no-such-folder/t.log"), simulated, checksum));
+    EXPECT_EQ(gLinkObserver, nullptr);
+}
+
+TEST(Trace, AFailedRunShowsWhatWentWrongAndEndsWithItsNumberAndStep) {
+    using Fault = std::function<void(Faults &)>;
+    const std::tuple<const char *, Fault, const char *, const char *> cases[] = {
+        {"a wrong echo", [](Faults &f) { f.corruptEcho = 2; },
+         "<> DownloadIrd 5 bytes, sum 005B, echo sum 00F4, 0.000 s; 1 echoes differ, the first at "
+         "byte 4: sent 33, echoed CC",
+         "-- DownloadIrd outcome failed, error number 314, run-time code 0, step \"DownloadIrd\", "
+         "phase 1"},
+        {"no answer to 00: the zeros summed up", [](Faults &f) { f.noAdjustAnswer = true; },
+         "-> AdjBitRate [20 bytes, sum 0000]",
+         "-- AdjBitRate outcome failed, error number 302, run-time code 0, step \"AdjBitRate\", "
+         "phase 1"},
+        {"Stop", [](Faults &f) { f.noAdjustAnswer = true, gStopRequested = true; },
+         "-> AdjBitRate 00", "-- AdjBitRate outcome stopped, error number 302"}};
+    for (const auto &[name, fault, row, outcome] : cases) {
+        SCOPED_TRACE(name);
+        RunBench r;
+        gAdjustTimeout = 2;
+        fault(r.config.faults);
+        QString checksum;
+        EXPECT_FALSE(RunTraced(
+            r.app.filePath("t.log"), [&](QString &sum) { return r.run(0, sum); }, checksum));
+        const QStringList rows = Rows(r.app.read("t.log"));
+        EXPECT_TRUE(rows.contains(row)) << rows.join('\n').toStdString();
+        EXPECT_TRUE(rows.last().startsWith(outcome)) << rows.last().toStdString();
+    }
 }
 
 } // namespace

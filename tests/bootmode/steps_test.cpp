@@ -14,18 +14,21 @@ protected:
         openPort();
         kernel();
         // A time-out of its own per value, so that a wait shows which one it used.
-        gAdjustTimeout = 1;
-        gStatusTimeout = 2;
-        gEraseTimeout = 3;
-        gDataTimeout = 4;
-        gWriteTimeout = 5;
-        gTransferTimeout = 6;
-        gPacketSize = 4;
-        gIrdSize = 0x1170;
-        gIrdCheckSum = "1234";
-        gFlashStart = "00000000";
-        gFlashEnd = "0003FFFF";
+        gAdjustTimeout = 1, gStatusTimeout = 2, gEraseTimeout = 3, gDataTimeout = 4;
+        gWriteTimeout = 5, gTransferTimeout = 6, gPacketSize = 4, gIrdSize = 0x1170;
+        gIrdCheckSum = "1234", gFlashStart = "00000000", gFlashEnd = "0003FFFF";
         gFlashCheckSum = "ABCD";
+    }
+    // A fresh line with nothing recorded; at > 0: Stop is pressed after `at` seconds, at < 0:
+    // the port fails after -at seconds.
+    void reopen(double at = 0) {
+        port.close();
+        openPort();
+        port.clearRecord();
+        gStopRequested = false;
+        if (at != 0)
+            clock.after(std::abs(at),
+                        [this, at] { at > 0 ? void(gStopRequested = true) : port.fail(); });
     }
 };
 
@@ -49,22 +52,17 @@ TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
         {"DownloadPrg", 0x14, 2, blank,
          "140000=0 -=346 150000=347 140001=347 14000000=347 14!=347"},
         {"CheckFROMCheckSum", 0x13, 2, CheckFROMCheckSum,
-         "13ABCD=0 13ABCE=370 12ABCD=342 -=340 13ABCD00=342 13ABCE00=370 13AB!=342"},
-    };
+         "13ABCD=0 13ABCE=370 12ABCD=342 -=340 13ABCD00=342 13ABCE00=370 13AB!=342"}};
     for (const auto &[step, command, timeout, run, cases] : steps) {
         for (const QString &c : QString(cases).split(' ')) {
-            SCOPED_TRACE(testing::Message()
-                         << step << " " << int(command) << " " << c.toStdString());
+            SCOPED_TRACE(step + (" " + c).toStdString());
             const bool fails = c.contains('!');
             const QByteArray bytes = QByteArray::fromHex(c.section('=', 0, 0).toLatin1());
             const int errNo = c.section('=', 1).toInt();
             const bool whole = bytes.size() >= (command == 0 ? 1 : 3);
-            port.close();
-            openPort();
+            reopen(fails ? -0.5 : 0);
             reply.clear();
             (command == 0 ? port.deliver(bytes) : void(reply[command] = bytes));
-            if (fails)
-                clock.after(0.5, [this] { port.fail(); });
             gFuncName = "before";
             gObtainedCheckSum = 7;
             const double start = clock.now();
@@ -75,10 +73,10 @@ TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
             const bool named = errNo != 0 || QString(step) == "WaitErase";
             EXPECT_EQ(gFuncName, QString(step) == "WaitBootAck" ? "before" : named ? step : "");
             // The kernel's flash checksum stays for the error text, also beside a stray byte.
-            if (command == 0x13 && whole && !fails && bytes[0] == 0x13) {
-                EXPECT_EQ(gObtainedCheckSum, 0xAB00 | static_cast<uint8_t>(bytes[2]));
-            } else if (command == 0x13) {
-                EXPECT_EQ(gObtainedCheckSum, 7);
+            if (command == 0x13) {
+                EXPECT_EQ(gObtainedCheckSum, whole && !fails && bytes[0] == 0x13
+                                                 ? 0xAB00 | static_cast<uint8_t>(bytes[2])
+                                                 : 7);
             }
         }
     }
@@ -92,16 +90,17 @@ TEST_F(Steps, AdjBitRateSendsZerosTenTimesASecondUntilTheTargetAnswers) {
     });
     EXPECT_FALSE(AdjBitRate());
     EXPECT_EQ(gErrNo, 302);
-    // name, the zero answered (0: none), the answer, Stop after seconds, number, zeros sent
+    // name, the zero answered (0: none), the answer, Stop or port failure (see reopen), number,
+    // zeros sent: a failed port ends the adjustment at once
     const std::tuple<const char *, int, const char *, double, int, int> cases[] = {
         {"answered 00", 4, "00", 0, 0, 4},
         {"no answer", 0, "", 0, 302, 10},
         {"answered 80", 2, "80", 0, 303, 2},
-        {"Stop", 0, "", 0.35, 302, 4}};
+        {"Stop", 0, "", 0.35, 302, 4},
+        {"port fails", 0, "", -0.25, 304, 3}};
     for (const auto &[name, answerAt, answer, stopAt, errNo, zeroCount] : cases) {
         SCOPED_TRACE(name);
-        port.close();
-        openPort();
+        reopen(stopAt);
         port.deliver(Hex("EE")); // stale input is discarded first
         int zeros = 0;
         port.setWriteHook([&, answerAt = answerAt, answer = answer](const QByteArray &bytes) {
@@ -109,52 +108,36 @@ TEST_F(Steps, AdjBitRateSendsZerosTenTimesASecondUntilTheTargetAnswers) {
             if (++zeros == answerAt)
                 port.deliver(Hex(answer));
         });
-        gStopRequested = false;
-        if (stopAt > 0)
-            clock.after(stopAt, [] { gStopRequested = true; });
         EXPECT_EQ(AdjBitRate(), errNo == 0);
         EXPECT_EQ(gErrNo, errNo);
         EXPECT_EQ(gFuncName, errNo == 0 ? "" : "AdjBitRate");
         EXPECT_EQ(zeros, zeroCount);
         EXPECT_FALSE(gTimeoutActive);
+        EXPECT_EQ(gRunErrNo, errNo == 304 ? 8018 : 0);
     }
-    // A port that fails ends the adjustment at once.
-    port.setWriteHook(nullptr);
-    gStopRequested = false;
-    const double start = clock.now();
-    clock.after(0.25, [this] { port.fail(); });
-    EXPECT_FALSE(AdjBitRate());
-    EXPECT_EQ(gErrNo, 304);
-    EXPECT_EQ(gRunErrNo, 8018);
-    EXPECT_LT(clock.now() - start, 0.5);
 }
 
 TEST_F(Steps, TheKernelGoesOutAfterItsLengthEveryByteEchoedUnderOneDeadline) {
-    // name, length, the byte echoed wrong, the first byte not echoed, Stop after seconds,
-    // number, gByteCount at the end, seconds until the step ended
+    // name, length, the byte echoed wrong, the first byte not echoed, Stop or port failure (see
+    // reopen), number, gByteCount at the end, seconds until the step ended
     const std::tuple<const char *, int, int, int, double, int, int, double> cases[] = {
-        {"4464 bytes", 4464, -1, -1, 0, 0, 4466, 0},
         {"the longest", 32765, -1, -1, 0, 0, 32767, 0},
         {"a wrong echo", 100, 5, -1, 0, 314, 5, 0},
         {"echoes stop", 50, -1, 10, 0, 310, 10, 6},
-        {"Stop", 50, -1, 3, 1, 310, 3, 1}};
+        {"Stop", 50, -1, 3, 1, 310, 3, 1},
+        {"the port fails: the step's own number", 50, -1, 0, -1, 313, 0, 1}};
     for (const auto &[name, length, wrongAt, silentFrom, stopAt, errNo, count, waited] : cases) {
         SCOPED_TRACE(name);
-        QByteArray kernel;
+        QByteArray kernel(length, 0);
         for (int i = 0; i < length; ++i)
-            kernel += char(i * 7);
-        port.close();
-        openPort();
-        port.clearRecord();
+            kernel[i] = char(i * 7);
+        reopen(stopAt);
         int index = 0;
         port.setWriteHook([&, wrongAt = wrongAt, silentFrom = silentFrom](const QByteArray &b) {
             if (silentFrom < 0 || index < silentFrom)
                 port.deliver(index == wrongAt ? QByteArray(1, ~b[0]) : b);
             ++index;
         });
-        gStopRequested = false;
-        if (stopAt > 0)
-            clock.after(stopAt, [] { gStopRequested = true; });
         const double start = clock.now();
         EXPECT_EQ(DownloadIrd(file("k.bin", kernel)), errNo == 0);
         EXPECT_EQ(gErrNo, errNo);
@@ -167,16 +150,8 @@ TEST_F(Steps, TheKernelGoesOutAfterItsLengthEveryByteEchoedUnderOneDeadline) {
             EXPECT_EQ(port.writes().size(), length + 2); // one byte per write
         }
     }
-    // A port that fails keeps the step's own number.
     port.setWriteHook(nullptr);
-    gStopRequested = false;
-    clock.after(1, [this] { port.fail(); });
-    EXPECT_FALSE(DownloadIrd(file("k.bin", Hex("0102"))));
-    EXPECT_EQ(gErrNo, 313);
-    // A kernel that cannot be sent: nothing goes out.
-    port.close();
-    openPort();
-    port.clearRecord();
+    reopen(); // a kernel that cannot be sent: nothing goes out
     for (const QString &path : {app.filePath("none"), app.path(), file("empty.bin", ""),
                                 file("big", QByteArray(32766, 1))}) {
         EXPECT_FALSE(DownloadIrd(path));
@@ -190,6 +165,7 @@ TEST_F(Steps, ChecksumCommandsCarryTheKernelLengthAndTheAddressRange) {
     gIrdCheckSum = "00abc"; // compared as a number
     EXPECT_TRUE(CheckIrd());
     EXPECT_EQ(port.written(), Hex("101170"));
+    reply[0x13] = Hex("13ABCD");
     // FSA, FEA, FCS, the command sent or the key refused with 123
     const std::tuple<const char *, const char *, const char *, const char *> cases[] = {
         {"00000000", "0003FFFF", "ABCD", "13000000000003FFFF"},
@@ -205,11 +181,8 @@ TEST_F(Steps, ChecksumCommandsCarryTheKernelLengthAndTheAddressRange) {
         SCOPED_TRACE(start);
         const bool refused = strlen(outcome) == 3;
         port.clearRecord();
-        reply[0x13] = Hex("13ABCD");
         gErrKey.clear();
-        gFlashStart = start;
-        gFlashEnd = end;
-        gFlashCheckSum = fcs;
+        gFlashStart = start, gFlashEnd = end, gFlashCheckSum = fcs;
         EXPECT_EQ(CheckFROMCheckSum(), !refused);
         EXPECT_EQ(port.written(), refused ? QByteArray() : Hex(outcome));
         EXPECT_EQ(gErrNo, refused ? 123 : 0);
@@ -226,9 +199,9 @@ TEST_F(Steps, ChecksumCommandsCarryTheKernelLengthAndTheAddressRange) {
 }
 
 TEST_F(Steps, TheImageGoesInBlocksTheLastPaddedWithFFAndBlankBlocksSkipped) {
-    QByteArray counting;
-    for (int i = 0; i < 40000; ++i)
-        counting += char(i % 251);
+    QByteArray counting(40000, 0);
+    for (int i = 0; i < counting.size(); ++i)
+        counting[i] = char(i % 251);
     const QByteArray ff(512, char(0xFF));
     // name, block size, blank blocks sent as data, image, commands, gByteCount at the end
     const std::tuple<const char *, int, bool, QByteArray, const char *, int> cases[] = {

@@ -1,6 +1,6 @@
 // qarnctl flash against qarn-target-sim over a real pseudo-terminal: the demo folder's version of
-// each sequence variant into the target's saved flash, what only a real line shows, SIGTERM,
-// and one process flashing device after device.
+// each sequence variant into the target's saved flash, what only a real line shows (one process
+// flashing device after device among it), and SIGTERM.
 
 #include "temp_app_dir.h"
 
@@ -17,9 +17,9 @@ namespace {
 constexpr int kWait = 30000; // ms; every time-out of the descriptions is far below it
 
 QByteArray Bytes(int count, int seed) {
-    QByteArray bytes;
+    QByteArray bytes(count, 0);
     for (int i = 0; i < count; ++i)
-        bytes += char((i * seed + 5) & 0xFF);
+        bytes[i] = char((i * seed + 5) & 0xFF);
     return bytes;
 }
 
@@ -43,26 +43,19 @@ protected:
             new QCoreApplication(argc, argv);
     }
     // A description of variant 2 with short time-outs (hexadecimal seconds) and a data phase at
-    // 38400 bit/s; later lines win.
+    // 38400 bit/s.
     FlashOverPty() {
         app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\n");
         app.write("kernel.bin", Bytes(300, 7));
         app.write("image.bin", kImage);
-        describe("");
-    }
-    ~FlashOverPty() override {
-        sim.terminate();
-        sim.waitForFinished(5000);
-    }
-    void describe(const QString &extra) {
         app.write("test.ift",
                   ("CPUT 5\r\nDF kernel.bin\r\nUT 0.2\r\nUCS " + SumText(Bytes(300, 7)) +
                    "\r\nPFN image.bin\r\nFSA 00020000\r\nFEA 000207FF\r\nFCS " + SumText(kFlash) +
                    "\r\nATO 1\r\nETO 3\r\nSTO 1\r\nTTO 14\r\nDTO 2\r\nWTO 1\r\n"
-                   "PDSIZE 256\r\nBRATE2 38400\r\n" +
-                   extra)
+                   "PDSIZE 256\r\nBRATE2 38400\r\n")
                       .toLatin1());
     }
+    ~FlashOverPty() override { sim.terminate(), sim.waitForFinished(5000); }
     // Starts the target linked as COM1 of the application folder and waits until it listens.
     void startSim(const QStringList &options) {
         sim.start(TARGET_SIM_PATH, QStringList{"--link", app.filePath("COM1"), "--flash-fill", "00",
@@ -83,35 +76,39 @@ protected:
         err = QString::fromUtf8(ctl.readAllStandardError());
         return ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1;
     }
-    int flash(const QStringList &options = {}) {
-        startFlash(options + QStringList{app.filePath("test.ift")});
-        return finishFlash();
-    }
 
     TempAppDir app;
     QProcess sim, ctl;
     QString out, err;
-    const QStringList layout = {"--variant",    "2",    "--flash-start", "20000",
-                                "--flash-size", "800",  "--block-size",  "256",
-                                "--data-rate",  "38400"};
+    const QStringList layout =
+        QString(
+            "--variant 2 --flash-start 20000 --flash-size 800 --block-size 256 --data-rate 38400")
+            .split(' ');
 };
 
 TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFlash) {
-    // the folder to build, options, exit status, message: a refusal writes nothing
+    // Refusals write nothing: the demo builder's (x stands for the folder to build) and the
+    // target's, for a variant it does not know and a file where its link should go.
+    app.write("COM1", "not a link");
+    const QString x = app.filePath("x"), link = app.filePath("COM1");
     const std::tuple<const char *, QStringList, int, const char *> refusals[] = {
-        {"x", {"--rate", "fast"}, 2, "--rate needs a number"},
-        {"x", {"--kernel-size", "32766"}, 2, "--kernel-size needs a number"},
-        {"x", {"--colour"}, 2, "unknown argument '--colour'"},
-        {"x", {"--ut"}, 2, "--ut needs a value"},
-        {"a b", {}, 1, "must not contain blanks"}};
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--rate", "fast"}, 2, "--rate needs a number"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--kernel-size", "32766"}, 2, "--kernel-size needs a"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--colour"}, 2, "unknown argument '--colour'"},
+        {MAKE_DEMO_APP_PATH, {"--out", x, "--ut"}, 2, "--ut needs a value"},
+        {MAKE_DEMO_APP_PATH, {"--out", app.filePath("a b")}, 1, "must not contain blanks"},
+        {TARGET_SIM_PATH, {"--link", link, "--variant", "7"}, 2, "'7' is not a decimal number"},
+        {TARGET_SIM_PATH, {"--link", link, "--variant", "2"}, 1, "exists and is not a link"}};
     QProcess make;
-    for (const auto &[folder, options, status, message] : refusals) {
-        make.start(MAKE_DEMO_APP_PATH, QStringList{"--out", app.filePath(folder)} + options);
+    for (const auto &[program, options, status, message] : refusals) {
+        make.start(program, options);
         ASSERT_TRUE(make.waitForFinished(kWait));
         EXPECT_EQ(make.exitCode(), status);
         EXPECT_TRUE(make.readAllStandardError().contains(message)) << message;
-        EXPECT_FALSE(app.exists(QString(folder) + "/torvane.cha"));
     }
+    EXPECT_FALSE(app.exists("x/torvane.cha") || app.exists("a b/torvane.cha"));
+    EXPECT_EQ(app.read("COM1"), "not a link");
+    QFile::remove(link);
     make.start(MAKE_DEMO_APP_PATH,
                {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024", "--image-size",
                 "8192", "--rate", "115200", "--ut", "0", "--trace"});
@@ -147,22 +144,27 @@ TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFla
 }
 
 TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
-    // target options after the layout (a later option wins), qarnctl options, standard output
+    // target options after the layout (a later option wins), qarnctl options, standard output.
+    // One process flashes device after device, each run reopening the port at the boot rate.
+    const QString sum = SumText(kFlash);
     const std::tuple<QStringList, QStringList, QString> cases[] = {
-        {{"--pace"}, {}, "checksum=" + SumText(kFlash) + "\n"},
-        {{"--drop-at", "kernel"}, {}, "E313\n"},
+        {{"--pace"}, {}, "checksum=" + sum + "\n"},
+        {{"--serve"},
+         {"--repeat", "2"},
+         QString("run 1/2: checksum=%1\nrun 2/2: checksum=%1\nchecksum=%1\n").arg(sum)},
         {{"--drop-at", "data"}, {}, "E342\n"},
         {{"--data-rate", "19200"}, {}, "E340\n"},
         {{}, {"--port", "77"}, "E301\n"}, // no COM77, no /dev/ttyS76
         {{"--bad-flash-sum", "--extra-byte", "flash-sum"},
          {},
-         "E370\nFlash ROM check sum error has happened.\n  Correct value: " + SumText(kFlash) +
+         "E370\nFlash ROM check sum error has happened.\n  Correct value: " + sum +
              "\n  Obtained value: " + SumText(kFlash + char(1)) +
              "\n\n  Function: CheckFROMCheckSum\n"}};
     for (const auto &[options, flashOptions, expected] : cases) {
         SCOPED_TRACE(qPrintable(options.join(' ') + flashOptions.join(' ')));
         startSim(layout + options);
-        EXPECT_EQ(flash(flashOptions), expected.startsWith('E') ? 1 : 0);
+        startFlash(flashOptions + QStringList{app.filePath("test.ift")});
+        EXPECT_EQ(finishFlash(), expected.startsWith('E') ? 1 : 0);
         EXPECT_TRUE(out.startsWith(expected)) << qPrintable(out);
         sim.terminate();
         ASSERT_TRUE(sim.waitForFinished(5000));
@@ -178,7 +180,7 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
 
 TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
     // A run waiting for the erase (30 s erase time-out), then a simulated run without any port.
-    describe("ETO 1E\r\n");
+    app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
     startSim(layout + QStringList{"--erase-time", "60000"});
     for (const char *phase : {"[3/5] Erase", "[1/5] Setup 1"}) {
         startFlash({app.filePath("test.ift")});
@@ -192,39 +194,6 @@ TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
         EXPECT_EQ(out, "Downloading has been canceled.\n");
         app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
     }
-}
-
-TEST_F(FlashOverPty, BadUsageAndAnUnreadableDescriptionEndBeforeAnyPortIsOpened) {
-    // qarnctl flash arguments, exit status, text in standard output
-    const std::tuple<QStringList, int, const char *> cases[] = {
-        {{}, 2, ""},
-        {{"a.ift", "b.ift"}, 2, ""},
-        {{"--repeat", "0", "a.ift"}, 2, ""},
-        {{"--trace", app.filePath("none/t.log"), "a.ift"}, 2, ""},
-        {{"--help"}, 0, "checksum=XXXX"},
-        {{app.filePath("none.ift")}, 1, "E120\nCould not open the selected file.\n"}};
-    for (const auto &[options, status, text] : cases) {
-        startFlash(options);
-        EXPECT_EQ(finishFlash(), status) << qPrintable(options.join(' '));
-        EXPECT_TRUE(out.contains(text)) << qPrintable(out);
-    }
-    // The target refuses a variant it does not know, and a file where its link should go.
-    app.write("COM1", "not a link");
-    for (const auto &[variant, status] : {std::pair("7", 2), std::pair("2", 1)}) {
-        sim.start(TARGET_SIM_PATH, {"--link", app.filePath("COM1"), "--variant", variant});
-        ASSERT_TRUE(sim.waitForFinished(kWait));
-        EXPECT_EQ(sim.exitCode(), status);
-    }
-    EXPECT_EQ(app.read("COM1"), "not a link");
-}
-
-TEST_F(FlashOverPty, OneProcessFlashesDeviceAfterDeviceEachRunReopeningThePort) {
-    // The data phase runs at another rate than the boot phase: each run starts at the boot rate.
-    startSim(layout + QStringList{"--serve"});
-    EXPECT_EQ(flash({"--repeat", "2"}), 0) << qPrintable(out);
-    EXPECT_EQ(
-        out,
-        QString("run 1/2: checksum=%1\nrun 2/2: checksum=%1\nchecksum=%1\n").arg(SumText(kFlash)));
 }
 
 } // namespace

@@ -14,8 +14,7 @@ namespace {
 
 struct Outcome {
     int exitCode = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 Outcome qarnctl(const QStringList &args) {
@@ -44,15 +43,15 @@ protected:
         app.write("fw/v1/T.ift", kTargetDescription);
         app.write("fw/v1/D9.ift", kTargetDescription + "DLEN 9\r\n");
     }
-    void TearDown() override {
-        sim.terminate();
-        sim.waitForFinished(3000);
-    }
+    void TearDown() override { sim.terminate(), sim.waitForFinished(3000); }
     QString path(const QString &name) const { return app.filePath(name); }
     // ROOT is the temporary folder, APP its application folder, PTY the target's line (NAME
-    // its name), KEYS a usable pair of key tables.
+    // its name), KEYS a usable pair of key tables (KA and KB).
     QString expand(QString text) const {
-        return text.replace("KEYS", "--key-a 0102030400 --key-b 10200000")
+        return text.replace("KEYS", "KA KB")
+            .replace("KA", "--key-a 0102030400")
+            .replace("KB", "--key-b 10200000")
+            .replace("OUT", path("out.ift"))
             .replace("APP", path("app"))
             .replace("ROOT", app.path())
             .replace("PTY", pty)
@@ -70,23 +69,22 @@ protected:
         while (!ready.contains('\n') && sim.waitForReadyRead(10000))
             ready += sim.readAllStandardOutput();
         pty = QString::fromLatin1(ready).section(' ', 1).trimmed();
-        const QString name = QFileInfo(pty).fileName(), usb = "sys/devices/usb1/1-2/";
-        QFile::setPermissions(pty, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                       QFile::WriteGroup);
-        for (const QString &attribute :
-             QString("idVendor=0403 idProduct=6001 product=FT232R 1-2:1.0/ttyUSB0/latency_timer=16")
-                 .split(' '))
-            app.write(usb + attribute.section('=', 0, 0), attribute.section('=', 1).toLatin1());
-        QDir().mkpath(path("sys/bus/usb-serial/drivers/ftdi_sio"));
-        QDir().mkpath(path("sys/class/tty/" + name));
-        QDir().mkpath(path("proc/4242/fd"));
-        QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"),
-                    path(usb + "1-2:1.0/ttyUSB0/driver"));
-        QFile::link(path(usb + "1-2:1.0/ttyUSB0"), path("sys/class/tty/" + name + "/device"));
+        const QString name = QFileInfo(pty).fileName(),
+                      tty = "sys/devices/usb1/1-2/1-2:1.0/ttyUSB0";
+        QFile::setPermissions(pty, QFileDevice::Permissions(0x6060)); // rw-rw----
+        for (const QString &file : QStringList{
+                 "sys/devices/usb1/1-2/idVendor=0403", "sys/devices/usb1/1-2/idProduct=6001",
+                 "sys/devices/usb1/1-2/product=FT232R", tty + "/latency_timer=16",
+                 "proc/self/status=Uid:\t4321\t4321\t4321\t4321\nGroups:\t\n",
+                 "lock/LCK.." + name + "=      4242\n",
+                 "proc/4242/cmdline=minicom\1-D\1/dev/ttyUSB0\1"})
+            app.write(file.section('=', 0, 0), file.section('=', 1).toLatin1().replace('\1', '\0'));
+        for (const QString &dir : QStringList{"sys/bus/usb-serial/drivers/ftdi_sio",
+                                              "sys/class/tty/" + name, "proc/4242/fd"})
+            QDir().mkpath(path(dir));
+        QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"), path(tty + "/driver"));
+        QFile::link(path(tty), path("sys/class/tty/" + name + "/device"));
         QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
-        app.write("proc/4242/cmdline", QByteArray("minicom\0-D\0/dev/ttyUSB0\0", 25));
-        app.write("proc/self/status", "Uid:\t4321\t4321\t4321\t4321\nGroups:\t\n");
-        app.write("lock/LCK.." + name, "      4242\n");
     }
     // The doctor's report as text lines; --json gives the same lines, all with " => ".
     QStringList doctor(const QString &args, int &exitCode) {
@@ -106,12 +104,67 @@ protected:
     QString pty;
 };
 
-TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderForThePlainAndThePackedForm) {
-    const Outcome pack = qarnctl({"pack", "--key-a", "0a0b0c0d00", "--key-b=11220000",
-                                  path("fw/v1/FW.ift"), path("fw/v1/SAFE.ift")});
-    ASSERT_EQ(pack.exitCode, 0);
-    // "CP" is 43 50: 43+0A+11 = 5E, 50+0B+22 = 7D
-    EXPECT_EQ(app.read("fw/v1/SAFE.ift").mid(256, 2).toHex(), "5e7d");
+TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutputAlone) {
+    app.write("BAD.ift", kDescription + "FSA 0000\r\n");
+    app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
+    app.write("out.ift", "old");
+    app.write("empty.txt", "");
+    QDir().mkpath(path("dir.ift"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
+    // arguments, exit status, the start of the output; "@" stands for "qarnctl "
+    const std::tuple<QString, int, QString> cases[] = {
+        {"check --app-dir=APP ROOT/none.ift", 1,
+         "E120\nCould not open the selected file.\n  File name: ROOT/none.ift\n"},
+        {"check --app-dir=APP ROOT/BAD.ift", 1,
+         "E123\nCould not find the necessary information in the file.\n  FSA\n  File name: "
+         "ROOT/BAD.ift\n"},
+        {"check --app-dir=APP ROOT/LONG.ift", 1,
+         "E129\nUnexpected\u3000error has happened.\nErrNo 6:Overflow\n  File name: "
+         "ROOT/LONG.ift\n"},
+        {"--version", 0, "@3."},
+        {"check --help", 0, "usage: @check [options] FILE.ift\n"},
+        {"doctor -h", 0, "usage: @doctor [options]\n"},
+        {"", 2, "usage: @[options] COMMAND"},
+        {"frob", 2, "qarnctl: unknown command 'frob'\n"},
+        {"check", 2, "@check: no description file given\n"},
+        {"check --app-dir", 2, "@check: Missing value after '--app-dir'.\n"},
+        {"check --bogus a.ift", 2, "@check: Unknown option 'bogus'.\n"},
+        {"check a.ift b.ift", 2, "@check: only one description file"},
+        {"flash --repeat=0 a.ift", 2, "@flash: --repeat needs a count of 1 or more"},
+        {"flash", 2, ""},
+        {"flash a.ift b.ift", 2, ""},
+        {"flash --trace ROOT/none/t.log a.ift", 2, ""},
+        {"flash --help", 0, "usage: @flash"},
+        {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
+        {"flash --json --app-dir=APP none.ift", 1,
+         R"({"checksum":"0000","errno":120,"error":"Could not open)"},
+        {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
+        {"doctor --app-dir=/nowhere", 2, "@doctor: '/nowhere' is not a folder\n"},
+        {"pack KA in", 2, "@pack: both --key-a and --key-b are needed"},
+        {"pack KEYS in", 2, "@pack: give one input file and one output file"},
+        {"pack --key-a 0102030405 KB in out", 2, "@pack: --key-a needs a zero byte"},
+        {"pack KA --key-b 10203040 in out", 2, "@pack: --key-b needs a zero byte"},
+        {"pack --key-a 01020304 KB in out", 2, "@pack: --key-a must be 10 hexadecimal"},
+        {"pack --key-a 01020304zz KB in out", 2, "@pack: --key-a must be 10 hexadecimal"},
+        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/fw/v1/P.ift", 0, ""},
+        {"pack KEYS ROOT/none.txt OUT", 1, "@pack: cannot read 'ROOT/none.txt' (error 53)"},
+        {"pack KEYS ROOT/empty.txt OUT", 1, "@pack: 'ROOT/empty.txt' is empty"},
+        {"pack KEYS ROOT/fw/v1/P.ift OUT", 1, "@pack: 'ROOT/fw/v1/P.ift' is already protected"},
+        {"pack KEYS ROOT/dir.ift OUT", 1, "@pack: 'ROOT/dir.ift' is not a regular file"},
+        {"pack KEYS ROOT/pipe.ift OUT", 1, "@pack: 'ROOT/pipe.ift' is not a regular file"},
+        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/no/out.ift", 1,
+         "@pack: cannot write 'ROOT/no/out.ift'"}};
+    for (const auto &[args, code, text] : cases) {
+        SCOPED_TRACE(args.toStdString());
+        const Outcome r = qarnctl(expand(args).split(' ', Qt::SkipEmptyParts));
+        const QString want = expand(text).replace("@", "qarnctl ");
+        EXPECT_EQ(r.exitCode, code);
+        EXPECT_EQ((r.out + r.err).left(want.size()), want);
+    }
+    EXPECT_EQ(app.read("out.ift"), QByteArray("old"));
+    EXPECT_FALSE(QFileInfo::exists(path("no")));
+    // The packed form reads the same. "CP" is 43 50: 43+01+10 = 54, 50+02+20 = 72.
+    EXPECT_EQ(app.read("fw/v1/P.ift").mid(256, 2).toHex(), "5472");
     const QString expected =
         QString("gSeqType=3 gIrdFile=%1 gPrgFile=%2 gIrdCheckSum=1A2B gFlashStart=00000000 "
                 "gFlashEnd=0003FFFF gFlashCheckSum=9F3C gBitRate=9600 gBitRate2=38400 gDataBits=8 "
@@ -120,73 +173,9 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderForThePlainAndThePackedForm) {
                 "gDataTimeout=2.5 gWriteTimeout=2.5 gSetupInfo=0 protected=")
             .arg(path("fw/v1/Kernel.bin"), path("fw/v1/prog.mot"))
             .replace(' ', '\n');
-    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/FW.ift")}).out,
-              expected + "0\n");
-    EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path("fw/v1/SAFE.ift")}).out,
-              expected + "1\n");
-}
-
-TEST_F(QarnctlTest, RefusalsAndUsageErrorsSayWhyAndLeaveTheOutputAlone) {
-    app.write("fw/v1/BAD.ift", kDescription + "FSA 0000\r\n");
-    app.write("fw/v1/LONG.ift", kDescription + QByteArray(40000, 'x'));
-    app.write("out.ift", "old");
-    app.write("empty.txt", "");
-    QDir().mkpath(path("folder.ift"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
-    const std::tuple<QString, int, QString> cases[] = {
-        {"check --app-dir=APP ROOT/none.ift", 1,
-         "E120\nCould not open the selected file.\n  File name: ROOT/none.ift\n"},
-        {"check --app-dir=APP ROOT/fw/v1/BAD.ift", 1,
-         "E123\nCould not find the necessary information in the file.\n  FSA\n  File name: "
-         "ROOT/fw/v1/BAD.ift\n"},
-        {"check --app-dir=APP ROOT/fw/v1/LONG.ift", 1,
-         "E129\nUnexpected\u3000error has happened.\nErrNo 6:Overflow\n  File name: "
-         "ROOT/fw/v1/LONG.ift\n"},
-        {"--version", 0, "qarnctl 3."},
-        {"check --help", 0, "usage: qarnctl check [options] FILE.ift\n"},
-        {"doctor -h", 0, "usage: qarnctl doctor [options]\n"},
-        {"", 2, "usage: qarnctl [options] COMMAND"},
-        {"frob", 2, "qarnctl: unknown command 'frob'\n"},
-        {"check", 2, "qarnctl check: no description file given\n"},
-        {"check --app-dir", 2, "qarnctl check: Missing value after '--app-dir'.\n"},
-        {"check --bogus a.ift", 2, "qarnctl check: Unknown option 'bogus'.\n"},
-        {"check a.ift b.ift", 2, "qarnctl check: only one description file"},
-        {"flash --repeat=0 a.ift", 2, "qarnctl flash: --repeat needs a count of 1 or more"},
-        {"flash --json --app-dir=APP none.ift", 1,
-         R"({"checksum":"0000","errno":120,"error":"Could not open)"},
-        {"doctor extra", 2, "qarnctl doctor: unexpected argument 'extra'\n"},
-        {"doctor --app-dir=/nowhere", 2, "qarnctl doctor: '/nowhere' is not a folder\n"},
-        {"pack --key-a 0102030400 in", 2, "qarnctl pack: both --key-a and --key-b are needed"},
-        {"pack KEYS in", 2, "qarnctl pack: give one input file and one output file"},
-        {"pack --key-a 0102030405 --key-b 10200000 in out", 2,
-         "qarnctl pack: --key-a needs a zero byte"},
-        {"pack --key-a 0102030400 --key-b 10203040 in out", 2,
-         "qarnctl pack: --key-b needs a zero byte"},
-        {"pack --key-a 01020304 --key-b 10200000 in out", 2,
-         "qarnctl pack: --key-a must be 10 hexadecimal"},
-        {"pack --key-a 01020304zz --key-b 10200000 in out", 2,
-         "qarnctl pack: --key-a must be 10 hexadecimal"},
-        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/packed.ift", 0, ""},
-        {"pack KEYS ROOT/none.txt ROOT/out.ift", 1,
-         "qarnctl pack: cannot read 'ROOT/none.txt' (error 53)"},
-        {"pack KEYS ROOT/empty.txt ROOT/out.ift", 1, "qarnctl pack: 'ROOT/empty.txt' is empty"},
-        {"pack KEYS ROOT/packed.ift ROOT/out.ift", 1,
-         "qarnctl pack: 'ROOT/packed.ift' is already protected"},
-        {"pack KEYS ROOT/folder.ift ROOT/out.ift", 1,
-         "qarnctl pack: 'ROOT/folder.ift' is not a regular file"},
-        {"pack KEYS ROOT/pipe.ift ROOT/out.ift", 1,
-         "qarnctl pack: 'ROOT/pipe.ift' is not a regular file"},
-        {"pack KEYS ROOT/fw/v1/FW.ift ROOT/no/out.ift", 1,
-         "qarnctl pack: cannot write 'ROOT/no/out.ift'"},
-    };
-    for (const auto &[args, code, text] : cases) {
-        SCOPED_TRACE(args.toStdString());
-        const Outcome r = qarnctl(expand(args).split(' ', Qt::SkipEmptyParts));
-        EXPECT_EQ(r.exitCode, code);
-        EXPECT_EQ((r.out + r.err).left(expand(text).size()), expand(text));
-    }
-    EXPECT_EQ(app.read("out.ift"), QByteArray("old"));
-    EXPECT_FALSE(QFileInfo::exists(path("no")));
+    for (const QString ift : {"fw/v1/FW.ift", "fw/v1/P.ift"})
+        EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path(ift)}).out,
+                  expected + (ift.endsWith("P.ift") ? "1\n" : "0\n"));
 }
 
 TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
@@ -233,8 +222,7 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
          "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
          "it\nOK   adapter sysfs knows no adapter for PTY\n"
-         "OK   line    it opens at 9600,N,8,1, the line settings of a download"},
-    };
+         "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());
         if (QString(faults) != "-")

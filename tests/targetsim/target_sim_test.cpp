@@ -29,11 +29,8 @@ TEST(TargetSim, AnswersByteForByteAsScripted) {
     for (const auto &[name, fault, input, expected] : cases) {
         SCOPED_TRACE(name);
         SimConfig config;
-        config.variant = 2;
-        config.blockSize = 4;
-        config.flashStart = 0x1000;
-        config.flashSize = 8;
-        config.flashFill = 0x0F;
+        config.variant = 2, config.blockSize = 4, config.flashStart = 0x1000;
+        config.flashSize = 8, config.flashFill = 0x0F;
         fault(config);
         TargetSim sim(config);
         QStringList answers;
@@ -55,8 +52,7 @@ TEST(TargetSim, AnswersByteForByteAsScripted) {
     EXPECT_FALSE(stepFromName("Adjust").has_value());
     // Variant 1 erases on 55: a wrong answer replaces its erase byte.
     SimConfig config;
-    config.variant = 1;
-    config.faults.ackAnswer = 0x11;
+    config.variant = 1, config.faults.ackAnswer = 0x11;
     TargetSim sim(config);
     sim.receive(0x00);
     EXPECT_EQ(sim.receive(0x55).value(0).bytes, QByteArray::fromHex("11"));
