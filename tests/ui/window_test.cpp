@@ -253,6 +253,7 @@ TEST_F(WindowTest, CaptionsAndOverlaysAndExitHandsSubEndBack) {
     EXPECT_EQ(host.events.mid(1), QStringList({"close", "end"})); // no host here: message 190
     EXPECT_EQ(shown({"cmdExit", "cmdSetupOK"}, true), "00");
 }
+
 TEST_F(WindowTest, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWell) {
     // clang-format off
     struct Case { int language; const char *key, *read; int cput; QString board; const char16_t *info, *steps; };
