@@ -31,26 +31,20 @@ TEST(Messages, ErrorNumbersGiveTheirTextsInBothLanguages) {
     const std::tuple<int16_t, int32_t, int16_t, const char *, const char16_t *> rows[] = {
         {0, 100, 0, "", u"Error Detection Error"},
         {130, 100, 53, "/a/QARN.ini", u"Could not open the selected file.\r\n  File name: /a/QARN.ini"},
-        {130, 0, 0, "/a/QARN.ini", u"指定されたファイルがオープンできませんでした。\r\n  ファイル名: /a/QARN.ini"},
         {304, 0, 0, "", u"制限時間内に通信の調整ができませんでした。\r\n以下の項目を確認してください。\r\n  選択した機種\r\n  Startランプが点灯しているか"},
         {331, 100, 0, "", u"Selected port is not available.\r\nSelect another port using \"COM Port Select\" in \"System Management\" of Main Menu."},
         {119, 100, 5, "/a/torvane.cha", u"Unexpected\u3000error has happened.\r\nErrNo 5:Invalid procedure call or argument\r\n  File name: /a/torvane.cha"},
-        {118, 100, 75, "/a/torvane.cha.buk", u"Could not write the result to torvane.cha, so torvane was not started. Start torvane by hand.\r\nErrNo 75:Path/File access error\r\n  File name: /a/torvane.cha.buk"},
         {118, 0, 0, "", u"結果をtorvane.chaに書き込めなかったため、torvaneを起動していません。torvaneを手動で起動してください。"},
         {370, 0, 0, "", u"FlashROMのチェックサムエラーが発生しました。\r\n  正常値: abcd\r\n  取得値: ABCD"},
         {123, 100, 0, "", u"Could not find the necessary information in the file.\r\n  FSA"}};
     // clang-format on
+    // The description's check sum as it stands; of the one obtained only the last four digits show.
+    std::tie(gErrKey, gFlashCheckSum, gObtainedCheckSum) = std::tuple("FSA", "abcd", 0x1ABCD);
     for (const auto &[n, base, runErr, file, text] : rows) {
-        gLangBase = base;
-        gRunErrNo = runErr;
-        gErrFileName = file;
-        gErrKey = "FSA";
-        gFlashCheckSum = "abcd";     // the description's text as it stands
-        gObtainedCheckSum = 0x1ABCD; // only the last four digits show
+        std::tie(gLangBase, gRunErrNo, gErrFileName) = std::tuple(base, runErr, file);
         EXPECT_EQ(GetErrorMessage(n), QString::fromUtf16(text)) << n;
     }
-    gRunErrNo = 0;
-    gErrFileName.clear();
+    std::tie(gRunErrNo, gErrFileName) = std::tuple(0, "");
     // clang-format off
     const std::pair<QList<int16_t>, int> groups[] = { // numbers and the catalogue text they begin with
         {{100, 110, 120, 130, 140, 160, 170, 171}, 161}, {{121, 122}, 163}, {{111}, 164}, {{300}, 169},
@@ -58,10 +52,9 @@ TEST(Messages, ErrorNumbersGiveTheirTextsInBothLanguages) {
         {{312, 313, 341, 342, 345, 347}, 183}, {{343, 350}, 184}, {{360, 361}, 185}, {{370}, 186},
         {{109, 129, 139, 149, 169, 314, 371, 999}, 189}};
     // clang-format on
-    for (const auto &[numbers, id] : groups) {
+    for (const auto &[numbers, id] : groups)
         for (const int16_t n : numbers)
             EXPECT_EQ(GetErrorMessage(n).section("\r\n", 0, 0), Msg(id)) << n;
-    }
 }
 
 } // namespace

@@ -32,22 +32,17 @@ TEST(Main, ReadsTheFilesInOrderAndOpensOneWindow) {
         QFile::remove(dir.filePath(file));
         if (!text.isEmpty())
             dir.write(file, text);
-        gLangBase = 100;
-        gStopRequested = true;
+        std::tie(gLangBase, gStopRequested) = std::tuple(100, true);
         RecordingWindows windows;
         Main(windows);
-        EXPECT_EQ(QString("%1 %2 %3 | %4 %5 %6")
-                      .arg(windows.opened.join(','))
-                      .arg(gErrNo)
-                      .arg(gLangBase)
-                      .arg(gLangList.size())
-                      .arg(gFdir)
-                      .arg(gTgbnList.size()),
+        EXPECT_EQ(QString::asprintf("%s %d %d | %lld %s %lld", qPrintable(windows.opened.join(',')),
+                                    gErrNo, gLangBase, gLangList.size(), qPrintable(gFdir),
+                                    gTgbnList.size()),
                   expected);
-        EXPECT_EQ(gErrFileName, gErrNo ? dir.filePath(file) : "");
         EXPECT_EQ(gCmdConsole + (gStopRequested ? " stop" : ""), "0");
         EXPECT_EQ(QList<uint32_t>({gColorCyan, gColorYellow, gColorGrey, gColorGreen}),
                   QList<uint32_t>({0x00FFFF80, 0x0080FFFF, 0x00C0C0C0, 0x00C0FFC0}));
+        EXPECT_EQ(gErrFileName, gErrNo ? dir.filePath(file) : "");
     }
 }
 

@@ -24,48 +24,51 @@ public:
     bool starts = true;
 };
 
-class ReturnToHostTest : public ::testing::Test {
-protected:
-    void SetUp() override { qputenv("PATH", app.filePath("bin").toLocal8Bit()); }
-    void TearDown() override { qputenv("PATH", path); }
-    void writeHost(const QString &name, QFile::Permissions permissions) {
-        app.write(name, "#!/bin/sh\n");
-        QFile::setPermissions(app.filePath(name), permissions);
-    }
+// The result goes in, the host's file becomes the backup, then the host starts (once the new file
+// is in place) or its absence is reported, or the windows stay when it is there but cannot start.
+TEST(ReturnToHost, WritesTheResultKeepsTheHostFileAndStartsOrReportsTheHost) {
     const QByteArray path = qgetenv("PATH");
-    TempAppDir app;
-    Recorder ui;
-};
-
-TEST_F(ReturnToHostTest, WritesTheResultKeepsTheHostFileAndThenStartsTheHost) {
-    writeHost("torvane.exe", QFile::ReadOwner | QFile::ExeOwner);
-    const std::tuple<const char *, QByteArray, bool> cases[] = {
-        {"Normal", QByteArray::fromHex("53554220454e440d0a"), true},        // SUB END
-        {"NormalNG", QByteArray::fromHex("535542204552524f520d0a"), false}, // SUB ERROR
-        {"normal", "", true}};
-    for (const auto &[result, line, handOff] : cases) {
-        QFile::remove(app.filePath("torvane.cha"));
-        if (handOff)
+    const QString ran = "start %1 goToMain in %2: ";
+    // clang-format off
+    struct Case { const char *result; bool handOff; int32_t base; const char *host; QFile::Permissions mode; bool starts; QByteArray line; QStringList events; };
+    const Case cases[] = {
+        {"Normal", true, 100, "torvane.exe", QFile::ExeOwner, true, QByteArray::fromHex("53554220454e440d0a"), {ran + "SUB END\r\n", "close", "end"}},
+        {"NormalNG", false, 100, "torvane.exe", QFile::ExeOwner, true, QByteArray::fromHex("535542204552524f520d0a"), {ran + "SUB ERROR\r\n", "close", "end"}},
+        {"normal", true, 100, "bin/torvane.exe", QFile::ExeOwner, true, "", {ran, "close", "end"}}, // found on the search path
+        {"Normal", true, 100, "torvane.exe", QFile::ExeOwner, false, "SUB END\r\n", {ran + "SUB END\r\n"}},
+        {"Normal", true, 0, "torvane.exe", {}, true, "SUB END\r\n", {"message: torvane.exeが組み込まれていないため、処理を続行できません。", "close", "end"}},
+        {"Normal", true, 100, "torvane.exe", {}, true, "SUB END\r\n", {"message: Can not continue (Torvane.exe does not exist)", "close", "end"}}};
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.result + std::to_string(c.starts) + c.host + std::to_string(c.base));
+        TempAppDir app;
+        qputenv("PATH", app.filePath("bin").toLocal8Bit());
+        app.write(c.host, "#!/bin/sh\n");
+        QFile::setPermissions(app.filePath(c.host), c.mode | QFile::ReadOwner);
+        if (c.handOff)
             app.write("torvane.cha", kHostHandOff);
         app.write("torvane.cha.bak", "an older backup");
         app.write("torvane.cha.buk", "left over from a crash");
-        ui.events.clear();
         QDir::setCurrent(QDir::rootPath());
-        ReturnToHost(result, ui);
-        EXPECT_EQ(app.read("torvane.cha"), line) << result;
+        gLangBase = c.base;
+        Recorder ui;
+        ui.starts = c.starts;
+        ReturnToHost(c.result, ui);
+        qputenv("PATH", path);
+        EXPECT_EQ(app.read("torvane.cha"), c.line);
         EXPECT_EQ(QByteArray::number(app.exists("torvane.cha.bak")) + app.read("torvane.cha.bak"),
-                  handOff ? "1" + kHostHandOff : QByteArray("0"));
+                  c.handOff ? "1" + kHostHandOff : QByteArray("0"));
         EXPECT_FALSE(app.exists("torvane.cha.buk"));
         EXPECT_EQ(QDir::current().canonicalPath(), QDir(app.path()).canonicalPath());
-        // The host starts once the new file is in place.
-        EXPECT_EQ(ui.events, QStringList({"start " + app.filePath("torvane.exe") + " goToMain in " +
-                                              app.path() + ": " + line,
-                                          "close", "end"}));
+        QStringList want = c.events;
+        if (want[0].startsWith("start"))
+            want[0] = want[0].arg(app.filePath(c.host), app.path());
+        EXPECT_EQ(ui.events, want);
     }
 }
 
 // A folder in the way cannot be written, replaced or removed as a file, even by root.
-TEST_F(ReturnToHostTest, ResultThatCannotBeHandedBackLeavesTheHostFileAndTellsTheUser) {
+TEST(ReturnToHost, ResultThatCannotBeHandedBackLeavesTheHostFileAndTellsTheUser) {
     const std::pair<QString, QString> cases[] = {{"torvane.cha.buk", "torvane.cha.buk"},
                                                  {"torvane.cha.bak", "torvane.cha.bak"},
                                                  {"torvane.cha", "torvane.cha.bak"}};
@@ -87,27 +90,6 @@ TEST_F(ReturnToHostTest, ResultThatCannotBeHandedBackLeavesTheHostFileAndTellsTh
                                "error\r\n  File name: " +
                                    local.filePath(named),
                                "close", "end"}));
-    }
-}
-
-TEST_F(ReturnToHostTest, HostThatCannotBeFoundOrStartedIsReportedOrKeepsTheWindows) {
-    const QString start = " goToMain in " + app.path() + ": SUB END\r\n";
-    // clang-format off
-    struct Case { int32_t base; const char *host; QFile::Permissions mode; bool starts; QStringList events; };
-    const Case cases[] = {
-        {0, "torvane.exe", QFile::ReadOwner, true, {"message: torvane.exeが組み込まれていないため、処理を続行できません。", "close", "end"}},
-        {100, "torvane.exe", QFile::ReadOwner, true, {"message: Can not continue (Torvane.exe does not exist)", "close", "end"}},
-        {100, "bin/torvane.exe", QFile::ExeOwner, true, {"start " + app.filePath("bin/torvane.exe") + start, "close", "end"}},
-        {100, "torvane.exe", QFile::ExeOwner, false, {"start " + app.filePath("torvane.exe") + start}}};
-    // clang-format on
-    for (const Case &c : cases) {
-        gLangBase = c.base;
-        writeHost(c.host, c.mode | QFile::ReadOwner);
-        ui.events.clear();
-        ui.starts = c.starts;
-        ReturnToHost("Normal", ui);
-        EXPECT_EQ(ui.events, c.events);
-        QFile::remove(app.filePath(c.host));
     }
 }
 

@@ -1,16 +1,40 @@
+// The main and error windows on the offscreen platform, in a temporary application folder with the
+// host's catalogue and a firmware store; their links to the rest of the tool record what is asked.
 #include "app_windows.h"
 #include "firm_tree.h"
 #include "frmError.h"
+#include "frmQARN_UI.h"
 #include "link_clock.h"
-#include "window_fixture.h"
+#include "qarn_main.h"
+#include "return_to_host.h"
+#include "temp_app_dir.h"
+#include "widget_colours.h"
 
+#include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
 
 namespace {
 
 const char *const kSelect = "Select the firmware to be downloaded, then click the [Start] button.";
 constexpr uint32_t kGrey = 0xC0C0C0, kGreen = 0xC0FFC0, kYellow = 0x80FFFF, kCyan = 0xFFFF80,
                    kWhite = 0xFFFFFF, kLightRed = 0x8080FF;
+const QStringList kSteps = {"lblStep_0", "lblStep_1", "lblStep_2",
+                            "lblStep_3", "lblStep_4", "lblStep_5"};
+const QList<uint32_t> kAllGrey(6, kGrey);
 
 // clang-format off
 // What the window shows in one state: Start, Cancel, Exit and the tree available or not, the colours
@@ -24,34 +48,139 @@ const WindowState kStopped  {"1000", kGreen, kGrey,   kGrey,   "O  K",  "Downloa
 const WindowState kFailed   {"0000", kCyan,  kYellow, kGrey,   "Start", "Downloading...", 9};
 // clang-format on
 
-class MainWindow : public WindowTest {
+class RecordingHostReturn : public HostReturnUi {
+public:
+    void showMessage(const QString &text) override { events << "message: " + text; }
+    void closeAllWindows() override { events << "close"; }
+    void endProcess() override { events << "end"; }
+    QStringList events;
+};
+
+class WindowTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        InitColours();
+        std::tie(gPort, gPrototype, gSelectedModel, gSelectedPcb, gFdir) =
+            std::tuple("1", 1, "M100", "MAIN", app.path() + "/torvane/FieldKit/");
+        gCountryList = {"US", "United States", "JP", "Japan"};
+        gLangList = {"EN", "English", "JA", "Japanese"};
+        std::tie(gTgbnList, gTgbnDescList) =
+            std::tuple(QStringList{"", "SUB", "MAIN"}, QStringList{"", "Sub board", "Main board"});
+        catalogue({"USENv0100", "JPJAv0210", "USJAv0000"});
+        writeIni(1);
+        // Every message box is closed with OK once it is up; what it showed is kept.
+        boxWatch.callOnTimeout([this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + " | " + box->text() + " | " +
+                             QString::number(box->icon() + box->standardButtons().toInt());
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        boxWatch.start(10);
+    }
+    void open() {
+        frmQARN_UI::Links l = frmQARN_UI::DefaultLinks();
+        l.showErrorWindow = [this] { errorWindows << gErrNo; };
+        l.hostReturnUi = [this]() -> HostReturnUi & { return host; };
+        l.runDownload = [this](QString &sum) { return runner ? (++runs, runner(sum)) : false; };
+        l.secondsSinceMidnight = [this] { return clockSeconds; };
+        window.reset();
+        window = std::make_unique<frmQARN_UI>(l);
+    }
+    template <typename T = QWidget> T *w(const QString &name) const {
+        T *found = window->findChild<T *>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    QPushButton *button(const char *name) const { return w<QPushButton>(name); }
+    QString text(const QString &name) const { return w(name)->property("text").toString(); }
+    int value(const char *bar) const { return w<QProgressBar>(bar)->value(); }
+    QTreeWidget *tree() const { return w<QTreeWidget>("treFirmList"); }
+    // For each named widget "1" when it is visible (or enabled), else "0".
+    QString shown(const QStringList &names, bool enabled = false) const {
+        QString bits;
+        for (const QString &name : names)
+            bits += (enabled ? w(name)->isEnabled() : w(name)->isVisible()) ? u'1' : u'0';
+        return bits;
+    }
+    // The colour the widget really paints at a point, as 0x00BBGGRR.
+    static uint32_t painted(QWidget *w, QPoint at = {4, 4}) {
+        const QColor c = w->grab().toImage().pixelColor(at);
+        return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;
+    }
+    // The back colour each widget keeps; each must also paint it.
+    QList<uint32_t> backs(const QStringList &names) const {
+        QList<uint32_t> kept;
+        for (const QString &name : names) {
+            kept << BackColour(w(name));
+            EXPECT_EQ(painted(w(name)), kept.last()) << name.toStdString();
+        }
+        return kept;
+    }
     void expectState(const WindowState &s) {
         EXPECT_EQ(shown({"cmdStart", "cmdCancel", "cmdExit", "treFirmList"}, true), s.onOff);
-        EXPECT_BACK(button("cmdStart"), s.start);
-        EXPECT_BACK(button("cmdCancel"), s.cancel);
-        EXPECT_BACK(button("cmdExit"), s.exit);
-        EXPECT_EQ(text("cmdStart") + " | " + text("lblDLMsg"),
-                  QString(s.startText) + " | " + s.message);
-        EXPECT_EQ(ForeColour(w("lblDLMsg")), s.state == 8 ? 0x0000FFu : 0u); // red after a stop
+        EXPECT_EQ(backs({"cmdStart", "cmdCancel", "cmdExit"}), QList({s.start, s.cancel, s.exit}));
+        EXPECT_EQ(text("cmdStart") + " | " + text("lblDLMsg") + " | " +
+                      QString::number(ForeColour(w("lblDLMsg"))), // red after a stop
+                  QString(s.startText) + " | " + s.message + " | " + (s.state == 8 ? "255" : "0"));
         EXPECT_TRUE(s.state < 0 || gDownloadState == s.state) << gDownloadState;
     }
-    void expectSteps(const std::vector<uint32_t> &backs) {
-        for (size_t i = 0; i < backs.size(); ++i)
-            EXPECT_BACK(step(int(i)), backs[i]);
+    // QARN.ini, which the description reader reads again at every selection.
+    void writeIni(int language) {
+        app.write("QARN.ini", "LANGUAGE " + QByteArray::number(language) + "\r\nPROTOTYPE 1\r\n");
+        gLangBase = language * 100;
+    }
+    void catalogue(const QStringList &versions) {
+        app.write("torvane.conf", "machine=M100\r\nboard=MAIN\r\nversion=" +
+                                      versions.join("\r\nversion=").toLatin1() + "\r\nend\r\n");
+    }
+    static QString store(const QString &v) { return "torvane/FieldKit/M100/MAIN/" + v + "/"; }
+    // A firmware folder: a description of the given CPUT with its kernel and program image.
+    void writeFirmware(const QString &version, int cput, const QString &file = "FIRM.IFT",
+                       const QByteArray &extra = {}) {
+        app.write(store(version) + file,
+                  "CPUT " + QByteArray::number(cput) +
+                      "\r\nDF KERNEL.BIN\r\nPFN PROG.BIN\r\nUCS 018A\r\nFSA "
+                      "00000000\r\nFEA 000000FF\r\nFCS BEEF\r\nPDSIZE 16\r\n" +
+                      extra);
+        app.write(store(version) + "KERNEL.BIN", QByteArray::fromHex("01223344f0"));
+        app.write(store(version) + "PROG.BIN", QByteArray(40, char(0x5A)));
+    }
+    // The version folder the last successful read took its kernel from.
+    static QString readFolder() {
+        return gIrdFile.isEmpty() ? "" : QFileInfo(gIrdFile).dir().dirName();
+    }
+    void clickNode(const QString &key) {
+        QTreeWidgetItemIterator it(tree());
+        while (*it && (*it)->data(0, Qt::UserRole).toString() != key)
+            ++it;
+        ASSERT_TRUE(*it) << key.toStdString();
+        button("cmdSetupOK")->click();
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {},
+                          tree()->visualItemRect(*it).center());
     }
     void ready(int cput, const QString &version = "USENv0100") {
         writeFirmware(version, cput);
         open();
         clickNode("M100=MAIN\\" + version);
     }
+
+    TempAppDir app;
+    QTimer boxWatch;
+    QStringList boxes; // "title | text | icon + buttons" of each message box
+    RecordingHostReturn host;
+    QList<int16_t> errorWindows; // gErrNo each time the error window was opened
+    std::function<bool(QString &)> runner;
+    int runs = 0;
+    double clockSeconds = 0.0;
+    std::unique_ptr<frmQARN_UI> window;
 };
 
-TEST_F(MainWindow, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
+TEST_F(WindowTest, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
     // clang-format off
     struct Case { int16_t prototype; const char *port, *setupInfo; int language; const char *shown, *title; WindowState s; };
     const Case cases[] = {
-        {1, "1", "0", 1, "10", "Velmora QARN (Ver.3.31E) Download", {"0011", kGrey, kGrey, kYellow, "Start", kSelect, 0}},
+        {1, "1", "0", 1, "10", "Velmora QARN (Ver.3.31E) Download", kIdle},
         {2, "12", "1", 0, "01", "Velmora QARN (Ver.3.31J)  Download", {"0010", kGrey, kGrey, kYellow, "開  始", "ダウンロードするシステムソフトを選んで[開始]ボタンをクリックしてください。", 0}},
         {0, "3", "", 1, "01", "Velmora QARN (Ver.3.31E) Download", {"0010", kGrey, kGrey, kYellow, "Start", kSelect, 0}}};
     // clang-format on
@@ -64,8 +193,11 @@ TEST_F(MainWindow, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
         EXPECT_EQ(gComm != nullptr, c.prototype == 0);
         expectState(c.s);
         EXPECT_EQ(window->focusWidget(), button("cmdSetupOK"));
-        expectSteps({kGrey, kGrey, kGrey, kGrey, kGrey, kGrey});
-        EXPECT_EQ(step(0)->text() + step(5)->text() + QString::number(ForeColour(step(5))), "0");
+        EXPECT_EQ(backs(kSteps), kAllGrey);
+        EXPECT_EQ(text("lblStep_0") + text("lblStep_5") +
+                      QString::number(ForeColour(w("lblStep_5"))) + text("lblByteCount") +
+                      text("lblStatus"),
+                  c.language ? "0Initial" : "0イニシャル");
         EXPECT_EQ(shown({"prgDownload", "lblCheckSum", "fraMessage", "lblStatus", "lblByteCount",
                          "prgCPU_0", "prgCPU_1"}) +
                       shown({"cmdDownload"}, true),
@@ -74,10 +206,9 @@ TEST_F(MainWindow, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
                               value("prgCPU_1"), window->refreshTimer().interval(),
                               window->refreshTimer().isActive()}),
                   QList<int>({1000, 0, 1000, 200, 0}));
-        EXPECT_EQ(text("lblByteCount") + text("lblStatus"), c.language ? "Initial" : "イニシャル");
-        QTreeWidgetItem *board = tree()->topLevelItem(0)->child(0);
+        const QTreeWidgetItem *board = tree()->topLevelItem(0)->child(0);
         EXPECT_TRUE(board->isExpanded() &&
-                    board->child(1)->data(0, Qt::UserRole).toString() == "M100=MAIN\\JPJAv0210");
+                    board->child(1)->data(0, Qt::UserRole) == "M100=MAIN\\JPJAv0210");
     }
     window.reset();
     EXPECT_EQ(gComm, nullptr); // the window's port goes with the window
@@ -87,21 +218,20 @@ TEST_F(MainWindow, LoadFollowsTheSettingsAndTheCatalogueInEitherLanguage) {
     EXPECT_TRUE(window->isVisible() && tree()->topLevelItemCount() == 0);
 }
 
-TEST_F(MainWindow, CaptionsAndOverlaysAndExitHandsSubEndBack) {
+TEST_F(WindowTest, CaptionsAndOverlaysAndExitHandsSubEndBack) {
     // clang-format off
-    const std::pair<const char *, const char *> english[] = {
-        {"cmdDownload", "Download Firmware"}, {"cmdCancel", "Cancel"}, {"cmdExit", "Return to Main Menu"},
-        {"cmdFwd", "Stop Downloading"}, {"cmdBack", "Continue Downloading"}, {"cmdSetupOK", "O    K"},
-        {"lblFirmlist", "Selectable Firmware"}, {"lblControlMsg", "Click the button of the task to be executed."},
-        {"lblSetupMsg", "1. Connect PC and the device with Downloader PCB (QX4-7710).\r\n2. Trun on the device.\r\n3. Push the Start/Stop button."},
-        {"lblMessage", "Downloading the firmware.\r\nIf downloading is stopped, the device will not work until downloading is completed. "}};
+    const char *const english[] = { // name, caption
+        "cmdDownload", "Download Firmware", "cmdCancel", "Cancel", "cmdExit", "Return to Main Menu", "cmdFwd", "Stop Downloading",
+        "cmdBack", "Continue Downloading", "cmdSetupOK", "O    K", "lblFirmlist", "Selectable Firmware",
+        "lblControlMsg", "Click the button of the task to be executed.", "fraSetup", "Connection", "fraMessage", "Caution",
+        "lblSetupMsg", "1. Connect PC and the device with Downloader PCB (QX4-7710).\r\n2. Trun on the device.\r\n3. Push the Start/Stop button.",
+        "lblMessage", "Downloading the firmware.\r\nIf downloading is stopped, the device will not work until downloading is completed. "};
     // clang-format on
     app.write("torvane.cha", "MAIN SET\r\n");
     open();
-    for (const auto &[name, caption] : english)
-        EXPECT_EQ(text(name), caption) << name;
-    EXPECT_EQ(w<QGroupBox>("fraSetup")->title() + w<QGroupBox>("fraMessage")->title(),
-              "ConnectionCaution");
+    for (size_t i = 0; i < std::size(english); i += 2)
+        EXPECT_EQ(english[i][0] == 'f' ? w<QGroupBox>(english[i])->title() : text(english[i]),
+                  english[i + 1]);
     EXPECT_EQ(QList<QPoint>({w("fraSetup")->pos(), w("fraMessage")->pos()}),
               QList<QPoint>({{162, 109}, {242, 109}})); // in twips 2425, 3637 and 1641
     EXPECT_TRUE(window->close()); // an idle window closes without handing anything back
@@ -124,7 +254,7 @@ TEST_F(MainWindow, CaptionsAndOverlaysAndExitHandsSubEndBack) {
     EXPECT_EQ(shown({"cmdExit", "cmdSetupOK"}, true), "00");
 }
 
-TEST_F(MainWindow, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWell) {
+TEST_F(WindowTest, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWell) {
     // clang-format off
     struct Case { int language; const char *key, *read; int cput; QString board; const char16_t *info, *steps; };
     const Case cases[] = {
@@ -146,18 +276,17 @@ TEST_F(MainWindow, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWe
             writeFirmware(v, c.cput);
         open();
         clickNode(QString("M100=MAIN") + (*c.key ? "\\" : "") + c.key);
-        EXPECT_EQ(text("lblFirmInfo"), QString::fromUtf16(c.info));
-        EXPECT_EQ(readFolder(), c.read) << c.read;
-        EXPECT_BACK(button("cmdStart"), kGreen);
+        QStringList seen = {text("lblFirmInfo"), readFolder()};
+        for (const QString &name : kSteps)
+            seen << text(name);
+        EXPECT_EQ(seen.join(' '),
+                  QString::fromUtf16(c.info) + " " + c.read + " " + QString::fromUtf16(c.steps));
+        EXPECT_EQ(backs(kSteps + QStringList("cmdStart")),
+                  QList({kWhite, kGrey, kGrey, kGrey, kGrey, kGrey, kGreen}));
         EXPECT_TRUE(button("cmdStart")->isEnabled() && window->focusWidget() == button("cmdStart"));
-        QStringList steps;
-        for (int i = 0; i <= 5; ++i)
-            steps << step(i)->text();
-        EXPECT_EQ(steps.join(' '), QString::fromUtf16(c.steps));
-        expectSteps({kWhite, kGrey, kGrey, kGrey, kGrey, kGrey});
         clickNode("M100");
         EXPECT_EQ(text("lblFirmInfo") + shown({"cmdStart"}, true), "0");
-        EXPECT_BACK(button("cmdStart"), kGrey);
+        EXPECT_EQ(backs({"cmdStart"}), QList{kGrey});
     }
     QTest::keyClick(tree(), Qt::Key_Down); // the board: its newest version
     EXPECT_EQ(readFolder() + shown({"cmdStart"}, true), "USENv02101");
@@ -173,9 +302,9 @@ TEST_F(MainWindow, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWe
     EXPECT_EQ(errorWindows.size() + boxes.size(), 1);
 }
 
-TEST_F(MainWindow, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
+TEST_F(WindowTest, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
     catalogue({"USENv0100", "JPJAv0210", "USJAv0000", "XXYYv0100"});
-    const QString folder = storeFolder("USENv0100");
+    const QString folder = store("USENv0100");
     for (const QString name : {"b.ift", "A.IFT", "c.Ift"}) {
         writeFirmware("USENv0100", 5, name, "DF " + name.left(1).toLatin1() + ".BIN\r\n");
         app.write(folder + name.left(1) + ".BIN", "k");
@@ -183,8 +312,8 @@ TEST_F(MainWindow, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
     QDir().mkpath(app.filePath(folder + "0.ift"));           // a folder, not a file
     app.write(folder + ".0.ift", "CPUT 5\r\nDF HIDDEN\r\n"); // a hidden file
     writeFirmware("JPJAv0210", 5);
-    QFile::remove(app.filePath(storeFolder("JPJAv0210") + "KERNEL.BIN"));
-    app.write(storeFolder("XXYYv0100") + "readme.txt", "no description here");
+    QFile::remove(app.filePath(store("JPJAv0210") + "KERNEL.BIN"));
+    app.write(store("XXYYv0100") + "readme.txt", "no description here");
     // The host's folder named with another letter case and the other separator.
     ASSERT_TRUE(QDir(app.filePath("torvane")).rename("FieldKit", "FIELDKIT"));
     const QString fdir = gFdir = app.path() + "\\torvane\\fieldKIT\\host";
@@ -194,8 +323,7 @@ TEST_F(MainWindow, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
     const std::tuple<QString, const char *, const char *> noDescription[] = {
         {fdir, "XXYYv0100", "XXYYv0100/*.ift"},
         {fdir, "USJAv0000", "USJAv0000/*.ift"},
-        {app.path() + "/torvane/FIELDKIT2/", "USENv0100", "/torvane/FIELDKIT2/"},
-    };
+        {app.path() + "/torvane/FIELDKIT2/", "USENv0100", "/torvane/FIELDKIT2/"}};
     for (const auto &[tool, version, fileEnd] : noDescription) {
         errorWindows.clear();
         gFdir = tool;
@@ -210,13 +338,12 @@ TEST_F(MainWindow, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
     EXPECT_EQ(boxes, QStringList("Velmora QARN (Ver.3.31E) | Could not find the necessary file."
                                  "\r\n  File name: " +
                                  gErrFileName + " | 1024")); // OK, no icon
-    EXPECT_FALSE(button("cmdStart")->isEnabled());
-    EXPECT_BACK(button("cmdStart"), kGrey);
-    EXPECT_EQ(errorWindows.size(), 1);
+    EXPECT_EQ(shown({"cmdStart"}, true) + QString::number(errorWindows.size()), "01");
+    EXPECT_EQ(backs({"cmdStart"}), QList{kGrey});
     EXPECT_EQ(ToolPrefix("C:\\t\\FieldKit\\a\\fieldkit\\"), "C:\\t\\FieldKit\\");
 }
 
-TEST_F(MainWindow, EachRunEndsInItsStateAndOkResetsTheWindow) {
+TEST_F(WindowTest, EachRunEndsInItsStateAndOkResetsTheWindow) {
     const auto stopAndWait = [this] {
         button("cmdFwd")->click();
         EXPECT_TRUE(QTest::qWaitFor([this] { return !window->refreshTimer().isActive(); }));
@@ -240,16 +367,15 @@ TEST_F(MainWindow, EachRunEndsInItsStateAndOkResetsTheWindow) {
              return false;
          },
          kStopped},
-        {[&](QString &) { // a failure while the stop question is up
+        {[&](QString &) { // a failure while the stop question is up; a Continue click still waiting
+                          // when the run fails cannot bring Cancel back
              std::tie(gDownloadState, gErrNo) = std::tuple(2, 350);
              button("cmdCancel")->click();
-             // A Continue click still waiting when the run fails cannot bring Cancel back.
              QMetaObject::invokeMethod(button("cmdBack"), &QAbstractButton::click,
                                        Qt::QueuedConnection);
              return false;
          },
-         kFailed},
-    };
+         kFailed}};
     for (const auto &[act, end] : cases) {
         ready(0);
         expectState(kReady);
@@ -265,9 +391,11 @@ TEST_F(MainWindow, EachRunEndsInItsStateAndOkResetsTheWindow) {
         EXPECT_EQ(shown({"fraMessage", "lblCheckSum"}) + text("lblCheckSum"),
                   end.state == 5 ? "01CheckSum\r\nABCD  OK" : "01");
         EXPECT_FALSE(window->refreshTimer().isActive());
-        if (end.state != 8)
-            expectSteps(end.state == 5 ? std::vector{kGrey, kGreen, kGreen, kGreen, kGreen, kYellow}
-                                       : std::vector{kGrey, kGreen, kLightRed});
+        if (end.state != 8) {
+            EXPECT_EQ(backs(kSteps.mid(0, end.state == 5 ? 6 : 3)),
+                      end.state == 5 ? QList({kGrey, kGreen, kGreen, kGreen, kGreen, kYellow})
+                                     : QList({kGrey, kGreen, kLightRed}));
+        }
         EXPECT_TRUE(end.state != 8 || value("prgDownload") == 500); // frozen at the stop request
         EXPECT_EQ(errorWindows, end.state == 9 ? QList<int16_t>{350} : QList<int16_t>{});
         window->cmdStart_Click(); // "O  K"; nothing after a failure
@@ -275,35 +403,31 @@ TEST_F(MainWindow, EachRunEndsInItsStateAndOkResetsTheWindow) {
         expectState(end.state == 9 ? kFailed : kIdle);
         if (end.state == 9)
             continue;
-        expectSteps({kGrey, kGrey, kGrey, kGrey, kGrey, kGrey});
-        EXPECT_EQ(step(0)->text() + shown({"lblCheckSum", "prgDownload"}), "00");
+        EXPECT_EQ(backs(kSteps), kAllGrey);
+        EXPECT_EQ(text("lblStep_0") + shown({"lblCheckSum", "prgDownload"}), "00");
         EXPECT_EQ(value("prgCPU_0") + gByteCount, 0);
     }
 }
 
-TEST_F(MainWindow, FailureCaptionsTheFailedStepByVariant) {
+TEST_F(WindowTest, FailureCaptionsTheFailedStepByVariant) {
     const std::tuple<int, int16_t, const char *> cases[] = {
         {0, 1, "Setup 1 Error"}, {1, 2, "Erase Error"},   {0, 3, "Setup 2 Error"},
-        {0, 4, "Write Error"},   {5, 2, "Setup 2 Error"}, {6, 3, "Erase Error"},
-    };
+        {0, 4, "Write Error"},   {5, 2, "Setup 2 Error"}, {6, 3, "Erase Error"}};
     for (const auto &[cput, state, caption] : cases) {
         ready(cput);
         runner = [state = state](QString &) { return (gDownloadState = state) == 0; };
         window->cmdStart_Click();
-        EXPECT_EQ(step(state)->text(), caption) << cput << " " << state;
-        EXPECT_BACK(step(state), kLightRed);
-        EXPECT_BACK(step(state - 1), state == 1 ? kWhite : kGreen);
+        EXPECT_EQ(text(kSteps[state]), caption) << cput << " " << state;
+        EXPECT_EQ(backs(kSteps.mid(state - 1, 2)),
+                  QList({state == 1 ? kWhite : kGreen, kLightRed}));
     }
 }
 
-TEST_F(MainWindow, EachTickShowsTheStateOfTheRun) {
+TEST_F(WindowTest, EachTickShowsTheStateOfTheRun) {
     // clang-format off
-    struct Tick {
-        int16_t variant, state; int32_t count, total;
-        double seconds; // wall clock since midnight
-        int download, cpu0, cpu1; // bar values, -1 for a hidden bar
-        uint32_t current; // back colour of the step under way
-    };
+    // The seconds are the wall clock since midnight; -1 stands for a hidden bar; the colour is the
+    // back colour of the step under way.
+    struct Tick { int16_t variant, state; int32_t count, total; double seconds; int download, cpu0, cpu1; uint32_t current; };
     const Tick ticks[] = {
         {0, 1, 1500, 3000, 1.0, 500, 500, 1000, kWhite}, // the kernel goes over
         {0, 2, 0, 0, 3.0, -1, 0, 1000, kWhite}, {1, 2, 0, 0, 4.0, -1, 0, 0, kYellow}, // the erase blinks
@@ -330,15 +454,15 @@ TEST_F(MainWindow, EachTickShowsTheStateOfTheRun) {
         EXPECT_EQ(QList<int>({shown({"prgDownload"}) == "1" ? value("prgDownload") : -1,
                               value("prgCPU_0"), value("prgCPU_1")}),
                   QList<int>({t.download, t.cpu0, t.cpu1}));
-        EXPECT_BACK(step(std::min<int>(t.state, 5)), t.state > 5 ? kGrey : t.current);
-        for (int i = 1; i < t.state && i < 5; ++i)
-            EXPECT_BACK(step(i), t.state > 5 ? kGrey : kGreen);
-        EXPECT_BACK(step(0), t.state >= 2 && t.state <= 5 ? kGrey : kWhite);
+        QList<uint32_t> want = {t.state >= 2 && t.state <= 5 ? kGrey : kWhite};
+        for (int i = 1; i < 6; ++i) // the steps done, the one under way, the ones to come
+            want << (t.state > 5 ? kGrey : i < t.state ? kGreen : i == t.state ? t.current : kGrey);
+        EXPECT_EQ(backs(kSteps), want);
         EXPECT_EQ(window->refreshTimer().isActive(), t.state < 5);
     }
 }
 
-TEST_F(MainWindow, SimulatedRunEndsWithTheDescriptionsCheckSum) {
+TEST_F(WindowTest, SimulatedRunEndsWithTheDescriptionsCheckSum) {
     FakeLinkClock clock;
     ScopedLinkClock useClock(&clock);
     writeIni(0);
@@ -362,11 +486,12 @@ TEST_F(WindowTest, ErrorWindowShowsTheErrorInTheCurrentLanguageAndOkHandsBackSub
         frmError window(host);
         window.show();
         auto *ok = window.findChild<QPushButton *>("cmdErrorOK");
-        EXPECT_EQ(
-            QStringList({window.windowTitle(), window.findChild<QLabel *>("lblErrorCode")->text(),
-                         window.findChild<QLabel *>("lblError")->text(), ok->text()})
-                .join('|'),
-            QString::fromUtf8(expected));
+        const auto label = [&](const char *name) {
+            return window.findChild<QLabel *>(name)->text();
+        };
+        EXPECT_EQ(window.windowTitle() + "|" + label("lblErrorCode") + "|" + label("lblError") +
+                      "|" + ok->text(),
+                  QString::fromUtf8(expected));
         EXPECT_EQ(painted(ok, {4, ok->height() / 2}), kYellow); // the shared yellow
         EXPECT_TRUE(ok->isEnabled() && window.findChild<QWidget *>("Shape1"));
     }
