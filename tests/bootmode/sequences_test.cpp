@@ -19,6 +19,7 @@ TEST(Run, EveryVariantWritesTheImageAfterTheSettlingPauseAndAFailureEndsItInItsP
     const std::tuple<const char *, Fault, const char *> cases[] = {
         {"no fault", [](Faults &) {}, "5:0 5:0 5:0 5:0"},
         {"no such port", [](Faults &) { gPort = "0"; }, "1:301 1:301 1:301"},
+        {"no port bound", [](Faults &) { gComm = nullptr; }, "1:301 1:301 1:301"},
         {"no answer to 00", [](Faults &f) { f.noAdjustAnswer = true; }, "1:302 1:302 1:302"},
         {"silence after 55", [](Faults &f) { f.silentAt = Step::AdjustEnd; }, "1:310 2:340 1:310"},
         {"a wrong echo", [](Faults &f) { f.corruptEcho = 2; }, "1:314 3:314 1:314"},
