@@ -82,13 +82,13 @@ const char kDescription[] =
     "Faults take a STEP: adjust, adjust-end, kernel, boot-erase, kernel-ack, kernel-sum, data,\n"
     "write, flash-sum, blank, erase.";
 
-struct OptionSpec {
+struct OptionEntry {
     const char *name;
     const char *valueName; // nullptr: a flag
     const char *description;
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"link", "PATH", "link the pseudo-terminal's slave here (required)"},
     {"variant", "N", "download sequence variant 0..3 (default 0)"},
     {"block-size", "N", "block size in bytes, decimal 1..32767 (default 512)"},
@@ -132,13 +132,13 @@ const OptionSpec kOptions[] = {
 void describeOptions(QCommandLineParser &parser) {
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const OptionSpec &spec : kOptions) {
-        parser.addOption(spec.valueName
-                             ? QCommandLineOption(QString::fromLatin1(spec.name),
-                                                  QString::fromLatin1(spec.description),
-                                                  QString::fromLatin1(spec.valueName))
-                             : QCommandLineOption(QString::fromLatin1(spec.name),
-                                                  QString::fromLatin1(spec.description)));
+    for (const OptionEntry &entry : kOptions) {
+        parser.addOption(entry.valueName
+                             ? QCommandLineOption(QString::fromLatin1(entry.name),
+                                                  QString::fromLatin1(entry.description),
+                                                  QString::fromLatin1(entry.valueName))
+                             : QCommandLineOption(QString::fromLatin1(entry.name),
+                                                  QString::fromLatin1(entry.description)));
     }
     parser.addHelpOption();
     parser.addVersionOption();
