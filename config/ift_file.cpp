@@ -188,17 +188,24 @@ int16_t openIftBytes(const QByteArray &bytes) {
     return 0;
 }
 
-} // namespace
-
-int16_t OpenIftFile(const QString &path) {
+// Forgets the description open before, then reads the file's bytes; a failure leaves its code.
+int16_t readFreshDescription(const QString &path, QByteArray &bytes) {
     s_plainText.clear();
     s_wasProtected = false;
     gIftFileNo = 0;
-    QByteArray bytes;
     if (const int code = readDescriptionBytes(path, bytes)) {
         gRunErrNo = int16_t(code);
         return 99;
     }
+    return 0;
+}
+
+} // namespace
+
+int16_t OpenIftFile(const QString &path) {
+    QByteArray bytes;
+    if (readFreshDescription(path, bytes) != 0)
+        return 99;
     return openIftBytes(bytes);
 }
 
@@ -230,12 +237,8 @@ bool ReadIftFile(const QString &path) {
     gErrNo = 129;
     gRunErrNo = 0;
     gErrFileName = path;
-    s_plainText.clear();
-    s_wasProtected = false;
-    gIftFileNo = 0;
     QByteArray bytes;
-    if (const int code = readDescriptionBytes(path, bytes)) {
-        gRunErrNo = int16_t(code);
+    if (readFreshDescription(path, bytes) != 0) {
         gErrNo = 120;
         return false;
     }
