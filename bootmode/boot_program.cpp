@@ -10,8 +10,6 @@
 #include "shared_state.h"
 #include "text_file.h"
 
-#include <QFileInfo>
-
 bool AdjBitRate() {
     gFuncName = QStringLiteral("AdjBitRate");
     gErrNo = 304;
@@ -94,29 +92,20 @@ bool WaitBootAck() {
 bool DownloadIrd(const QString &path) {
     gFuncName = QStringLiteral("DownloadIrd");
     gErrNo = 313;
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
-        gErrNo = 170;
-        return false;
-    }
     // The length goes out as two bytes and the counters are 16-bit: an empty kernel or one
     // beyond 32765 bytes cannot be sent.
-    const qint64 length = info.size();
-    if (length <= 0 || length > kMaxIrdSize) {
+    QByteArray kernel;
+    const int code = ReadFileBytes(path, kernel, kMaxIrdSize, RunError::Overflow);
+    if (code != 0 || kernel.isEmpty()) {
         gErrNo = 170;
-        gRunErrNo = length <= 0 ? 0 : RunError::Overflow;
+        gRunErrNo = static_cast<int16_t>(code);
         return false;
     }
+    const qint64 length = kernel.size();
     gIrdSize = static_cast<int32_t>(length);
     gByteTotal = gIrdSize;
     gByteCount = 0;
 
-    QByteArray kernel;
-    if (const int code = ReadBinaryFile(path, kernel); code != 0 || kernel.size() != length) {
-        gErrNo = 170;
-        gRunErrNo = static_cast<int16_t>(code != 0 ? code : RunError::DeviceIo);
-        return false;
-    }
     QByteArray buffer;
     buffer.append(static_cast<char>((length >> 8) & 0xFF));
     buffer.append(static_cast<char>(length & 0xFF));

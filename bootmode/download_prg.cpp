@@ -10,7 +10,6 @@
 #include "text_file.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 
@@ -100,12 +99,15 @@ BlockOutcome WriteBlock(const QByteArray &block, uint16_t sum) {
 
 bool DownloadPrg(const QString &path) {
     gFuncName = QStringLiteral("DownloadPrg");
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) {
+    // The image is opened before it is looked at: its size is the opened file's, and a pipe or
+    // a device in its place is refused without waiting on it.
+    QFile file;
+    if (const int code = OpenRegularFile(path, file)) {
         gErrNo = 171;
+        gRunErrNo = static_cast<int16_t>(code);
         return false;
     }
-    qint64 remaining = info.size();
+    qint64 remaining = file.size();
     const int packetSize = gPacketSize;
     // No block can be formed from a block size outside 1..32767: the value is refused before
     // anything is sent, naming the key and the file (QARN.ini or the description) that gave it.
@@ -125,13 +127,6 @@ bool DownloadPrg(const QString &path) {
     gByteTotal = static_cast<int32_t>(remaining);
     gByteCount = 0;
     gErrNo = 0;
-
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        gErrNo = 171;
-        gRunErrNo = static_cast<int16_t>(OpenFailureCode(path));
-        return false;
-    }
 
     LinkClock &clock = CurrentLinkClock();
     while (remaining > 0) {

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <filesystem>
 
 namespace {
 
@@ -51,7 +52,7 @@ double SerialTrace::now() const {
     return CurrentLinkClock().now();
 }
 
-int SerialTrace::open(const QString &path) {
+int SerialTrace::open(const QString &path, bool fresh) {
     close();
     m_failed = false;
     m_outcomeWritten = false;
@@ -60,7 +61,7 @@ int SerialTrace::open(const QString &path) {
     m_echo = EchoRun();
     m_buffer.clear();
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!m_file.open(QIODevice::WriteOnly | (fresh ? QIODevice::NewOnly : QIODevice::Truncate)))
         return WriteFailureCode(m_file);
     m_start = now();
     m_buffer += "QARN serial trace, started " +
@@ -319,14 +320,19 @@ void SerialTrace::writeOut() {
 }
 
 int StartTraceFile(SerialTrace &trace, const QString &path) {
-    const QString previous = path + QStringLiteral(".1");
-    if (QFileInfo::exists(path)) {
-        if (QFileInfo::exists(previous) && !QFile::remove(previous))
-            return RunError::PermissionDenied;
-        if (!QFile::rename(path, previous))
+    // A link is moved aside like a file, even one that leads nowhere; it is never followed.
+    namespace fs = std::filesystem;
+    const fs::path current(QFile::encodeName(path).toStdString());
+    const fs::path previous(QFile::encodeName(path + QStringLiteral(".1")).toStdString());
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(current, error)) || fs::exists(current, error)) {
+        fs::remove(previous, error);
+        if (!error)
+            fs::rename(current, previous, error);
+        if (error)
             return RunError::PermissionDenied;
     }
-    return trace.open(path);
+    return trace.open(path, true);
 }
 
 ScopedLinkObserver::ScopedLinkObserver(LinkObserver *observer) : m_previous(gLinkObserver) {

@@ -26,8 +26,9 @@ public:
     SerialTrace &operator=(const SerialTrace &) = delete;
 
     // Creates (or empties) the file and writes the heading. 0, or the run-time failure code of
-    // the open. A trace that could not be opened records nothing.
-    int open(const QString &path);
+    // the open. A trace that could not be opened records nothing. `fresh`: the file must not
+    // exist yet (nothing is written through a link or into a file someone put there).
+    int open(const QString &path, bool fresh = false);
     bool isOpen() const { return m_file.isOpen(); }
 
     void onOpen(int port, const QString &settings, int result) override;
@@ -112,7 +113,8 @@ private:
 };
 
 // Opens a new trace at `path`, keeping the previous one as `path`.1 (an older .1 is replaced).
-// 0, or the run-time failure code.
+// The new file is created afresh, never through a symbolic link. 0, or the run-time failure
+// code.
 int StartTraceFile(SerialTrace &trace, const QString &path);
 
 // Makes `observer` the link's observer for its lifetime, then puts the previous one back.

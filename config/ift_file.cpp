@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <algorithm>
 
 namespace {
 // The description open between OpenIftFile and CloseIftFile. It is unpacked in memory: no
@@ -22,23 +21,7 @@ bool s_wasProtected = false;
 constexpr qint64 kMaxIftFileSize = kMaxTextFileSize + kIftHeaderSize;
 
 int readDescriptionBytes(const QString &path, QByteArray &bytes) {
-    // Only a regular file: opening a pipe waits for a writer, and reading a device might
-    // never end.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return RunError::PathFileAccess;
-    if (const int code = OpenFailureCode(path))
-        return code;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return RunError::PathFileAccess;
-    // read(n) reserves n bytes first: ask for no more than the file holds.
-    bytes = file.read(std::min(file.size(), kMaxIftFileSize) + 1);
-    if (file.error() != QFileDevice::NoError)
-        return RunError::DeviceIo;
-    if (bytes.size() > kMaxIftFileSize)
-        return RunError::OutOfMemory;
-    return 0;
+    return ReadFileBytes(path, bytes, kMaxIftFileSize, RunError::OutOfMemory);
 }
 
 // CPUT to download sequence variant; std::nullopt for a CPUT the tool has no sequence for.

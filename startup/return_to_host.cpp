@@ -18,6 +18,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -64,15 +65,32 @@ int removeCode(const QString &path) {
     return QFileInfo(path).isDir() ? RunError::PathFileAccess : RunError::PermissionDenied;
 }
 
+// Gives the new file the permission bits and the group of the file it replaces, so that the
+// host can go on reading and writing it as before. The group stays ours where it cannot be set.
+void takeOverAccess(QFile &file, const QString &replaced) {
+#ifndef Q_OS_WIN
+    struct stat old = {};
+    if (::stat(QFile::encodeName(replaced).constData(), &old) != 0 || !S_ISREG(old.st_mode))
+        return;
+    [[maybe_unused]] const int owned = ::fchown(file.handle(), uid_t(-1), old.st_gid);
+    ::fchmod(file.handle(), old.st_mode & 07777);
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(replaced);
+#endif
+}
+
 // Creates the file anew (a file or link of that name goes first, so nothing is written through
-// a link), writes all bytes and forces them to disk.
-int writeNewFile(const QString &path, const QByteArray &bytes) {
+// a link) with the access of the file it will replace, writes all bytes and forces them to
+// disk.
+int writeNewFile(const QString &path, const QByteArray &bytes, const QString &replaces) {
     if (const int code = removeCode(path))
         return code;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return file.error() == QFileDevice::PermissionsError ? RunError::PermissionDenied
                                                              : RunError::PathFileAccess;
+    takeOverAccess(file, replaces);
     if (file.write(bytes) != bytes.size() || !file.flush())
         return errno == ENOSPC ? RunError::DiskFull : RunError::DeviceIo;
     if (const int code = syncToDisk(file))
@@ -112,7 +130,7 @@ StepFailure replaceHandOffFile(const QString &result) {
     const QString newHandOff = AppFilePath(kNewHandOff);
     const QString backup = AppFilePath(kBackup);
 
-    if (const int code = writeNewFile(newHandOff, resultLine(result))) {
+    if (const int code = writeNewFile(newHandOff, resultLine(result), handOff)) {
         if (QFileInfo(newHandOff).isFile())
             QFile::remove(newHandOff);
         return {code, newHandOff};
@@ -151,6 +169,10 @@ QString HostProgram() {
 }
 
 void ReturnToHost(const QString &result, HostReturnUi &ui) {
+    // A window left open from before the run must not end the tool in the middle of a
+    // download, nor report a failure for a run that is still going or has succeeded.
+    if (RunUnderWay())
+        return;
     // A system without drive letters has no drive to change: only the folder.
     QDir::setCurrent(gAppDir);
 

@@ -22,7 +22,8 @@ public:
 
 // Writes "SUB END" for "Normal", "SUB ERROR" for "NormalNG" (an empty file for anything else)
 // as the new torvane.cha, keeping the previous one as torvane.cha.bak, starts the host and
-// ends the tool. Returns only when it could not end the tool.
+// ends the tool. Returns only when it could not end the tool, or at once, doing nothing, while
+// a download run is under way or waits for its end to be confirmed (RunUnderWay).
 //
 // The new file is written completely and forced to disk as torvane.cha.buk before it replaces
 // torvane.cha in one rename, so the host finds either its old file or the whole new one. When

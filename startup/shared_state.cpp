@@ -74,6 +74,10 @@ void ResetDescriptionValues() {
     gFlashCheckSum.clear();
 }
 
+bool RunUnderWay() {
+    return gDownloadState >= 1 && gDownloadState <= 8;
+}
+
 void ResetSharedState() {
     gColorCyan = gColorYellow = gColorGrey = gColorGreen = 0;
     gStopRequested = false;

@@ -86,6 +86,10 @@ constexpr uint32_t kColorBlack = 0x00000000;
 constexpr uint32_t kColorRed = 0x000000FF;
 constexpr uint32_t kColorLightRed = 0x008080FF;
 
+// True while a download run is under way or its end waits for the user to confirm it (Start
+// shows "O  K"): gDownloadState 1 to 8. Nothing but Stop may end the tool then.
+bool RunUnderWay();
+
 // Empties the values a firmware description gives (variant, files, checksums, addresses).
 void ResetDescriptionValues();
 

@@ -8,6 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <cerrno>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 QString DecodeText(const QByteArray &bytes) {
     // Made once: every text file of the tool is decoded here, one after another on one thread.
@@ -45,39 +52,84 @@ QStringList SplitLines(const QString &text) {
     return lines;
 }
 
-int OpenFailureCode(const QString &path) {
-    if (path.isEmpty() || path.contains(QChar(0)))
+namespace {
+
+// The run-time failure code of a file that cannot be opened by its path.
+int openFailure(const QString &path, int error) {
+    switch (error) {
+    case ENOENT:
+        return QFileInfo(path).absoluteDir().exists() ? RunError::FileNotFound
+                                                      : RunError::PathNotFound;
+    case ENOTDIR:
+        return RunError::PathNotFound;
+    case EACCES:
+    case EPERM:
+        return RunError::PermissionDenied;
+    case ENAMETOOLONG:
         return RunError::BadFileName;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        if (!info.absoluteDir().exists())
-            return RunError::PathNotFound;
-        return RunError::FileNotFound;
-    }
-    // Folders, pipes and devices are no text files; opening a pipe would wait for a writer.
-    if (!info.isFile())
-        return RunError::PathFileAccess;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() == QFileDevice::PermissionsError || !info.isReadable())
-            return RunError::PermissionDenied;
+    default:
         return RunError::PathFileAccess;
     }
-    return 0;
 }
 
-static int readAll(const QString &path, QByteArray &bytes, qint64 cap) {
-    if (const int code = OpenFailureCode(path))
-        return code;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+} // namespace
+
+int OpenRegularFile(const QString &path, QFile &file) {
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return RunError::BadFileName;
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (!info.exists())
+        return info.absoluteDir().exists() ? RunError::FileNotFound : RunError::PathNotFound;
+    if (!info.isFile())
         return RunError::PathFileAccess;
-    if (cap > 0 && file.size() > cap)
-        return RunError::OutOfMemory;
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return RunError::DeviceIo;
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.error() == QFileDevice::PermissionsError ? RunError::PermissionDenied
+                                                             : RunError::PathFileAccess;
     return 0;
+#else
+    // Opened without waiting for a writer of a pipe or the carrier of a device, then judged by
+    // what was opened: a file swapped between a look by name and the open cannot slip through.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return openFailure(path, errno);
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return RunError::PathFileAccess;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return RunError::PathFileAccess;
+    }
+    return 0;
+#endif
+}
+
+int ReadFileBytes(const QString &path, QByteArray &bytes, qint64 limit, int tooLong) {
+    bytes.clear();
+    QFile file;
+    if (const int code = OpenRegularFile(path, file))
+        return code;
+    if (file.size() > limit)
+        return tooLong;
+    // Read to the end, which for a file that grows since its size was taken may lie beyond
+    // that size, but never more than one byte beyond the limit.
+    bytes.reserve(file.size() + 1);
+    while (bytes.size() <= limit) {
+        const QByteArray chunk = file.read(std::min<qint64>(limit + 1 - bytes.size(), 1 << 16));
+        if (file.error() != QFileDevice::NoError) {
+            bytes.clear();
+            return RunError::DeviceIo;
+        }
+        if (chunk.isEmpty())
+            return 0;
+        bytes += chunk;
+    }
+    bytes.clear();
+    return tooLong;
 }
 
 QStringList TextLines(const QByteArray &bytes) {
@@ -85,11 +137,7 @@ QStringList TextLines(const QByteArray &bytes) {
 }
 
 int ReadTextFile(const QString &path, QByteArray &bytes) {
-    return readAll(path, bytes, kMaxTextFileSize);
-}
-
-int ReadBinaryFile(const QString &path, QByteArray &bytes) {
-    return readAll(path, bytes, 0);
+    return ReadFileBytes(path, bytes, kMaxTextFileSize, RunError::OutOfMemory);
 }
 
 QString AppFilePath(const QString &name) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFile;
+
 // Longest line a reader accepts: positions inside a line are 16-bit.
 constexpr int kMaxLineLength = 32767;
 // Largest text file read; anything bigger is not one of the tool's small text files.
@@ -22,17 +24,20 @@ QStringList SplitLines(const QString &text);
 // The lines of a text file's bytes: decoded, then split at every line end.
 QStringList TextLines(const QByteArray &bytes);
 
-// Reads the bytes of a whole text file, at most kMaxTextFileSize of them. Returns 0, or the
-// run-time failure code of the open or read (53 file not found, 52 bad file name, 76 path not
-// found, 70 permission denied, 75 path/file access error or not a regular file, 57 device I/O
-// error, 7 out of memory for an oversized file).
+// Opens a regular file for reading. It is opened first, without waiting on a pipe or a device,
+// and judged by what was opened, so that a file swapped after a look by name cannot block the
+// reader. Returns 0 with `file` open, or the run-time failure code (53 file not found, 52 bad
+// file name, 76 path not found, 70 permission denied, 75 path/file access error or not a
+// regular file).
+int OpenRegularFile(const QString &path, QFile &file);
+
+// Reads a whole regular file, opened as OpenRegularFile opens it, reading no more than one
+// byte beyond `limit` even when the file grows meanwhile. Returns 0, a code of OpenRegularFile,
+// 57 device I/O error, or `tooLong` for a file of more than `limit` bytes (`bytes` then empty).
+int ReadFileBytes(const QString &path, QByteArray &bytes, qint64 limit, int tooLong);
+
+// ReadFileBytes of a text file: at most kMaxTextFileSize bytes, 7 (out of memory) beyond.
 int ReadTextFile(const QString &path, QByteArray &bytes);
-
-// Reads a whole binary file. Same failure codes as ReadTextFile, without the size cap.
-int ReadBinaryFile(const QString &path, QByteArray &bytes);
-
-// The run-time failure code for a file that cannot be opened for reading (0 when it can).
-int OpenFailureCode(const QString &path);
 
 // Application folder joined with a file name.
 QString AppFilePath(const QString &name);

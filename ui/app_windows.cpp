@@ -4,10 +4,7 @@
 #include "frmError.h"
 #include "frmQARN_UI.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
-#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -20,41 +17,12 @@ QList<QPointer<QWidget>> &openedWindows() {
     static QList<QPointer<QWidget>> windows;
     return windows;
 }
-
-QString oneLine(QString text) {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"))
-        .replace(u'\n', QStringLiteral("\\n"));
-}
-
-// The test hook described in the header.
-void dumpWindow(const QWidget *window) {
-    const QString path = qEnvironmentVariable("QARN_DUMP_WINDOWS");
-    if (path.isEmpty())
-        return;
-    QString text = QStringLiteral("window: ") + oneLine(window->windowTitle()) + u'\n';
-    for (const QWidget *child : window->findChildren<QWidget *>()) {
-        QString value;
-        if (const auto *label = qobject_cast<const QLabel *>(child))
-            value = label->text();
-        else if (const auto *button = qobject_cast<const QAbstractButton *>(child))
-            value = button->text();
-        else
-            continue;
-        if (!child->objectName().isEmpty() && !value.isEmpty())
-            text += QStringLiteral("  ") + child->objectName() + QStringLiteral(": ") +
-                    oneLine(value) + u'\n';
-    }
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(text.toUtf8());
-}
 } // namespace
 
 void OpenToolWindow(QWidget *window) {
     window->setAttribute(Qt::WA_DeleteOnClose);
     openedWindows().append(window);
     window->show();
-    dumpWindow(window);
 }
 
 void AppStartupWindows::showMainWindow() {
@@ -79,12 +47,17 @@ void ShowErrorWindow() {
     OpenToolWindow(new frmError(AppHostReturnUi()));
 }
 
+void CloseErrorWindows() {
+    for (const QPointer<QWidget> &window : std::as_const(openedWindows())) {
+        if (qobject_cast<frmError *>(window.data()))
+            window->close();
+    }
+}
+
 void AppHostReturn::showMessage(const QString &text) {
     QMessageBox box(QMessageBox::NoIcon, Msg(102), QString(text).replace(u'\r', QString()),
                     QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
-    box.show();
-    dumpWindow(&box);
     box.exec();
 }
 

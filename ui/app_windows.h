@@ -2,11 +2,6 @@
 // The tool's windows as start-up and the return to the host see them: the main window or the
 // error window after start-up, message boxes with the application's title, closing every window
 // and ending the process.
-//
-// With the environment variable QARN_DUMP_WINDOWS set to a file path, every window and message
-// box opened here appends its title and the texts of its labels and buttons to that file (UTF-8,
-// one "objectName: text" line each, line breaks written as \n), so that end-to-end tests can read
-// what the user sees.
 
 #include "qarn_main.h"
 #include "return_to_host.h"
@@ -31,6 +26,8 @@ HostReturnUi &AppHostReturnUi();
 
 // Creates the error window for the current error state and shows it, not modal.
 void ShowErrorWindow();
+// Closes every error window that is still open.
+void CloseErrorWindows();
 
 // Shows a window of the tool and keeps it in the order of opening (closeAllWindows closes the
 // most recent first). The window deletes itself when closed.

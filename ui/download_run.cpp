@@ -37,6 +37,10 @@ void frmQARN_UI::cmdStart_Click() {
 void frmQARN_UI::startRun() {
     QScopedValueRollback<bool> running(m_runInProgress, true);
 
+    // An error window still open speaks of an earlier selection; its OK would end the tool in
+    // the middle of this run.
+    if (m_links.closeErrorWindows)
+        m_links.closeErrorWindows();
     gStopRequested = false;
     m_ui->treFirmList->setEnabled(false);
     m_ui->lblDLMsg->setText(Msg(125));

@@ -109,8 +109,11 @@ void frmQARN_UI::treFirmList_NodeClick(QTreeWidgetItem *node) {
                 VersionNumber((*it)->text(0)) > VersionNumber(pick))
                 pick = (*it)->text(0);
         }
-        if (pick == kNoVersion)
+        if (pick == kNoVersion) {
+            // Only the board is on screen now: Start must not write what was chosen before.
+            DisableStart();
             return;
+        }
         m_ui->lblFirmInfo->setText(m_ui->lblFirmInfo->text() + kCrLf + FirmwareInfoText(pick));
         selectFirmware(textOf(node->parent()), board, pick);
     } else {
@@ -128,7 +131,9 @@ void frmQARN_UI::selectFirmware(const QString &model, const QString &board,
             : ResolvePathNoCase(prefix + model + u'\\' + board + u'\\' + version + u'\\');
     const QString file = FirstDescriptionFile(folder);
     if (file.isEmpty()) {
-        // The error window names the folder that was searched.
+        // The screen shows this version now: Start must not write the one read before. The
+        // error window names the folder that was searched.
+        DisableStart();
         gErrNo = 120;
         gRunErrNo = 0;
         gErrFileName = folder.isEmpty() ? gFdir : QDir(folder).filePath(QStringLiteral("*.ift"));

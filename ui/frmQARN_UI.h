@@ -25,6 +25,8 @@ public:
     struct Links {
         // Opens the error window for gErrNo, not modal.
         std::function<void()> showErrorWindow;
+        // Closes every error window still open.
+        std::function<void()> closeErrorWindows;
         // The window system's side of the return to the host.
         std::function<HostReturnUi &()> hostReturnUi;
         // One download run: the real one or, with a non-zero gPrototype, the simulated one.

@@ -13,6 +13,7 @@
 frmQARN_UI::Links frmQARN_UI::DefaultLinks() {
     Links links;
     links.showErrorWindow = [] { ShowErrorWindow(); };
+    links.closeErrorWindows = [] { CloseErrorWindows(); };
     links.hostReturnUi = []() -> HostReturnUi & { return AppHostReturnUi(); };
     links.runDownload = [](QString &checkSum) {
         const auto run = [](QString &sum) {

@@ -132,11 +132,15 @@ QStringList Rows(const QByteArray &trace) {
 TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePreviousOne) {
     RunBench r;
     r.app.write("t.log", "first\n");
+    QByteArray early; // what a run killed at its first wait leaves: every event row before it
+    r.clock.onProcessEvents([&] { early = early.isEmpty() ? r.app.read("t.log") : early; });
     QString checksum;
     ASSERT_TRUE(RunTraced(
         r.app.filePath("t.log"), [&](QString &sum) { return r.run(2, sum); }, checksum));
     EXPECT_EQ(r.app.read("t.log.1"), "first\n");
     EXPECT_TRUE(r.app.read("t.log").startsWith("QARN serial trace, started 20"));
+    EXPECT_TRUE(early.endsWith("echoed back\n       time  dir    step                bytes\n"
+                               "   0.000000  --  OpenPort            open COM1 9600,N,8,1 ok\n"));
     EXPECT_EQ(Rows(r.app.read("t.log")).join('\n'),
               "-- OpenPort open COM1 9600,N,8,1 ok\n-> AdjBitRate 00\n<- AdjBitRate 00\n-> - 55\n"
               "<- - AA\n<> DownloadIrd 7 bytes, sum 018F, echo sum 018F, 0.000 s\n-- - close\n"
@@ -157,6 +161,9 @@ TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePr
     EXPECT_TRUE(r.app.read("t.log.1").contains("CheckFROMCheckSum"));
     EXPECT_EQ(Rows(r.app.read("t.log")), QStringList({"-- - outcome ok, checksum BEEF"}));
     EXPECT_TRUE(RunTraced(r.app.filePath("no-such-folder/t.log"), simulated, checksum));
+    ASSERT_TRUE(QFile::link(r.app.filePath("victim"), r.app.filePath("l.log"))); // leads nowhere
+    EXPECT_TRUE(RunTraced(r.app.filePath("l.log"), simulated, checksum));
+    EXPECT_TRUE(QFileInfo(r.app.filePath("l.log.1")).isSymLink() && !r.app.exists("victim"));
     EXPECT_EQ(gLinkObserver, nullptr);
 }
 

@@ -107,6 +107,9 @@ TEST(HostReaders, TurnBytesIntoValuesErrorNumbersAndCodes) {
     for (const Row &row : rows) {
         ResetSharedState();
         gErrFileName = QStringLiteral("F");
+        // Every reader starts from empty values: nothing of an earlier read is left behind.
+        gLangList = gCountryList = gTgbnList = gTgbnDescList = {QStringLiteral("OLD")};
+        gFdir = gSelectedModel = gSelectedPcb = QStringLiteral("OLD");
         EXPECT_EQ(row.read(row.in), row.want) << row.in.left(60).toStdString();
     }
 }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray kHostHandOff = "MAIN SET\r\nFdir C:\\Store\r\nSelectedModel QX10\r\n";
@@ -30,10 +33,10 @@ TEST(ReturnToHost, WritesTheResultKeepsTheHostFileAndStartsOrReportsTheHost) {
     const QByteArray path = qgetenv("PATH");
     const QString ran = "start %1 goToMain in %2: ";
     // clang-format off
-    struct Case { const char *result; bool handOff; int32_t base; const char *host; QFile::Permissions mode; bool starts; QByteArray line; QStringList events; };
+    struct Case { const char *result; bool handOff; int32_t base; const char *host; QFile::Permissions mode; bool starts; QByteArray line; QStringList events; int16_t runState = 0; };
     const Case cases[] = {
         {"Normal", true, 100, "torvane.exe", QFile::ExeOwner, true, QByteArray::fromHex("53554220454e440d0a"), {ran + "SUB END\r\n", "close", "end"}},
-        {"NormalNG", false, 100, "torvane.exe", QFile::ExeOwner, true, QByteArray::fromHex("535542204552524f520d0a"), {ran + "SUB ERROR\r\n", "close", "end"}},
+        {"NormalNG", false, 100, "torvane.exe", QFile::ExeOwner, true, QByteArray::fromHex("535542204552524f520d0a"), {ran + "SUB ERROR\r\n", "close", "end"}, 9}, // after a failed run
         {"normal", true, 100, "bin/torvane.exe", QFile::ExeOwner, true, "", {ran, "close", "end"}}, // found on the search path
         {"Normal", true, 100, "torvane.exe", QFile::ExeOwner, false, "SUB END\r\n", {ran + "SUB END\r\n"}},
         {"Normal", true, 0, "torvane.exe", {}, true, "SUB END\r\n", {"message: torvane.exeが組み込まれていないため、処理を続行できません。", "close", "end"}},
@@ -45,16 +48,25 @@ TEST(ReturnToHost, WritesTheResultKeepsTheHostFileAndStartsOrReportsTheHost) {
         qputenv("PATH", app.filePath("bin").toLocal8Bit());
         app.write(c.host, "#!/bin/sh\n");
         QFile::setPermissions(app.filePath(c.host), c.mode | QFile::ReadOwner);
-        if (c.handOff)
+        // The host's file keeps its permission bits and group through the write-back.
+        const QByteArray cha = QFile::encodeName(app.filePath("torvane.cha"));
+        const gid_t group = ::geteuid() == 0 ? 4242 : ::getegid();
+        if (c.handOff) {
             app.write("torvane.cha", kHostHandOff);
+            ASSERT_EQ(::chmod(cha, 0604) + ::chown(cha, uid_t(-1), group), 0);
+        }
         app.write("torvane.cha.bak", "an older backup");
         app.write("torvane.cha.buk", "left over from a crash");
         QDir::setCurrent(QDir::rootPath());
         gLangBase = c.base;
         Recorder ui;
         ui.starts = c.starts;
+        gDownloadState = c.runState;
         ReturnToHost(c.result, ui);
         qputenv("PATH", path);
+        struct stat after = {};
+        EXPECT_TRUE(!c.handOff || (::stat(cha, &after) == 0 && (after.st_mode & 07777) == 0604 &&
+                                   after.st_gid == group));
         EXPECT_EQ(app.read("torvane.cha"), c.line);
         EXPECT_EQ(QByteArray::number(app.exists("torvane.cha.bak")) + app.read("torvane.cha.bak"),
                   c.handOff ? "1" + kHostHandOff : QByteArray("0"));
@@ -64,6 +76,15 @@ TEST(ReturnToHost, WritesTheResultKeepsTheHostFileAndStartsOrReportsTheHost) {
         if (want[0].startsWith("start"))
             want[0] = want[0].arg(app.filePath(c.host), app.path());
         EXPECT_EQ(ui.events, want);
+    }
+    // While a run is under way or waits for its end to be confirmed, nothing is written or started.
+    for (const int16_t state : {1, 8}) {
+        TempAppDir app;
+        app.write("torvane.cha", kHostHandOff);
+        gDownloadState = state;
+        Recorder ui;
+        ReturnToHost("NormalNG", ui);
+        EXPECT_EQ(app.read("torvane.cha") + ui.events.join(' ').toUtf8(), kHostHandOff);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -294,11 +295,13 @@ TEST_F(WindowTest, NodeClickShowsTheFirmwareAndItsStepsAndTheKeyboardSelectsAsWe
     EXPECT_EQ(text("lblFirmInfo") + shown({"cmdStart"}, true), "0");
     QTest::keyClick(tree(), Qt::Key_End); // a version without a folder
     EXPECT_EQ(errorWindows, QList<int16_t>{120});
-    catalogue({"USENv0000", "USENv0a00"}); // nothing to pick: the board's description alone
-    gIrdFile.clear();
+    catalogue({"USENv0000", "USENv0a00"}); // nothing to pick: the board's description alone,
+    writeFirmware("USENv0000", 5);         // and Start no longer writes the version before
     open();
+    clickNode("M100=MAIN\\USENv0000");
+    ASSERT_TRUE(button("cmdStart")->isEnabled());
     clickNode("M100=MAIN");
-    EXPECT_EQ(text("lblFirmInfo") + readFolder() + shown({"cmdStart"}, true), "Main board0");
+    EXPECT_EQ(text("lblFirmInfo") + shown({"cmdStart"}, true), "Main board0");
     EXPECT_EQ(errorWindows.size() + boxes.size(), 1);
 }
 
@@ -326,12 +329,19 @@ TEST_F(WindowTest, DescriptionIsTheFirstIftOfAFolderOrItsErrorIsShown) {
         {app.path() + "/torvane/FIELDKIT2/", "USENv0100", "/torvane/FIELDKIT2/"}};
     for (const auto &[tool, version, fileEnd] : noDescription) {
         errorWindows.clear();
+        gFdir = fdir;
+        clickNode("M100=MAIN\\USENv0100");
+        ASSERT_TRUE(button("cmdStart")->isEnabled());
         gFdir = tool;
         gRunErrNo = 7;
         clickNode(QString("M100=MAIN\\") + version);
         EXPECT_EQ(errorWindows, QList<int16_t>{120}) << version;
         EXPECT_TRUE(gRunErrNo == 0 && gErrFileName.endsWith(fileEnd)) << gErrFileName.toStdString();
-        EXPECT_TRUE(button("cmdStart")->isEnabled());
+        // The screen shows this version: Start must not write the one read before.
+        EXPECT_TRUE(text("lblFirmInfo")
+                        .endsWith(QString(version).mid(5, 2) + "." + QString(version).mid(7)));
+        EXPECT_EQ(shown({"cmdStart"}, true), "0");
+        EXPECT_EQ(backs({"cmdStart"}), QList{kGrey});
     }
     gFdir = fdir;
     clickNode("M100=MAIN\\JPJAv0210");
@@ -386,8 +396,15 @@ TEST_F(WindowTest, EachRunEndsInItsStateAndOkResetsTheWindow) {
             return act(sum);
         };
         std::tie(gStopRequested, gByteCount) = std::tuple(true, 99);
+        const QPointer<QWidget> stale = new frmError(host); // from an earlier selection
+        OpenToolWindow(stale);
         button("cmdStart")->click();
+        EXPECT_TRUE(!stale || !stale->isVisible()); // Start closed it
         expectState(end);
+        // Only after a failure may an error window's OK end the tool before O K is clicked.
+        host.events.clear();
+        frmError(host).findChild<QPushButton *>("cmdErrorOK")->click();
+        EXPECT_EQ(host.events.size(), end.state == 9 ? 3 : 0);
         EXPECT_EQ(shown({"fraMessage", "lblCheckSum"}) + text("lblCheckSum"),
                   end.state == 5 ? "01CheckSum\r\nABCD  OK" : "01");
         EXPECT_FALSE(window->refreshTimer().isActive());
@@ -430,10 +447,12 @@ TEST_F(WindowTest, EachTickShowsTheStateOfTheRun) {
     struct Tick { int16_t variant, state; int32_t count, total; double seconds; int download, cpu0, cpu1; uint32_t current; };
     const Tick ticks[] = {
         {0, 1, 1500, 3000, 1.0, 500, 500, 1000, kWhite}, // the kernel goes over
-        {0, 2, 0, 0, 3.0, -1, 0, 1000, kWhite}, {1, 2, 0, 0, 4.0, -1, 0, 0, kYellow}, // the erase blinks
+        // The flash bar blinks with the step during the erase of every variant, and only then.
+        {0, 2, 0, 0, 3.0, -1, 0, 1000, kWhite}, {0, 2, 0, 0, 4.0, -1, 0, 0, kYellow}, {1, 2, 0, 0, 4.0, -1, 0, 0, kYellow},
         {0, 3, 0, 0, 4.0, -1, 1000, 0, kYellow}, // setup 2 after the erase
         {1, 3, 300, 3000, 5.0, 100, 100, 0, kWhite}, // variant 1 sends the kernel at step 3
-        {2, 3, 0, 0, 5.0, -1, 1000, 1000, kWhite}, {3, 3, 0, 0, 6.0, -1, 1000, 0, kYellow}, // erase at 3
+        {2, 2, 0, 0, 4.0, -1, 0, 1000, kYellow}, {3, 2, 0, 0, 4.0, -1, 0, 1000, kYellow}, // setup 2 first
+        {2, 3, 0, 0, 6.0, -1, 1000, 0, kYellow}, {3, 3, 0, 0, 6.0, -1, 1000, 0, kYellow}, {3, 3, 0, 0, 5.0, -1, 1000, 1000, kWhite},
         {2, 4, 3500, 7000, 6.0, 500, 0, 500, kYellow}, // writing fills the flash bar
         {2, 4, 9000, 7000, 6.0, 1000, 0, 1000, kYellow}, {2, 4, -5, 7000, 6.0, 0, 0, 0, kYellow},
         {2, 4, 1, 2000, 6.0, 0, 0, 0, kYellow}, {2, 4, 3, 2000, 6.0, 2, 0, 2, kYellow}, // half to even
@@ -500,26 +519,28 @@ TEST_F(WindowTest, ErrorWindowShowsTheErrorInTheCurrentLanguageAndOkHandsBackSub
     EXPECT_EQ(host.events.mid(1), QStringList({"close", "end"}));
 }
 
-TEST_F(WindowTest, ToolWindowsAreDumpedAndClosedMostRecentFirst) {
-    qputenv("QARN_DUMP_WINDOWS", app.filePath("windows.txt").toUtf8());
+TEST_F(WindowTest, ErrorWindowsCloseAloneAndAllWindowsMostRecentFirst) {
     QFile::remove(app.filePath("torvane.conf"));
     AppStartupWindows().showMainWindow(); // its load fails: the error window opens first
     AppHostReturnUi().showMessage("one\r\ntwo");
-    qunsetenv("QARN_DUMP_WINDOWS");
     EXPECT_EQ(boxes, QStringList("Velmora QARN (Ver.3.31E) | one\ntwo | 1024"));
-    const QString dump = QString::fromUtf8(app.read("windows.txt"));
-    EXPECT_TRUE(dump.startsWith("window: Velmora QARN (Ver.3.31E) Error\n  lblErrorCode: E160\n"));
-    EXPECT_TRUE(dump.contains("\nwindow: Velmora QARN (Ver.3.31E) Download\n"));
-    EXPECT_TRUE(dump.contains("  qt_msgbox_label: one\\ntwo\n")) << dump.toStdString();
     QStringList closed;
-    for (QWidget *shown : QApplication::topLevelWidgets()) {
-        EXPECT_TRUE(!shown->isVisible() || !shown->isModal());
-        QObject::connect(shown, &QObject::destroyed,
-                         [&closed, n = shown->objectName()] { closed << n; });
-    }
-    AppHostReturnUi().closeAllWindows();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(closed, QStringList({"frmQARN_UI", "frmError"}));
+    const auto closeAndWatch = [&closed](const std::function<void()> &close) {
+        for (QWidget *shown : QApplication::topLevelWidgets()) {
+            EXPECT_TRUE(!shown->isVisible() || !shown->isModal());
+            if (!shown->property("watched").toBool())
+                QObject::connect(shown, &QObject::destroyed,
+                                 [&closed, n = shown->objectName()] { closed << n; });
+            shown->setProperty("watched", true);
+        }
+        close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    ShowErrorWindow();
+    closeAndWatch(CloseErrorWindows); // both error windows, not the main window
+    ShowErrorWindow();
+    closeAndWatch([] { AppHostReturnUi().closeAllWindows(); });
+    EXPECT_EQ(closed, QStringList({"frmError", "frmError", "frmError", "frmQARN_UI"}));
 }
 
 } // namespace

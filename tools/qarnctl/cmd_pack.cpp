@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "ift_protect.h"
+#include "run_errors.h"
 #include "text_file.h"
 
 #include <QFileInfo>
@@ -78,18 +79,16 @@ int runPack(const QStringList &args) {
     const QString &in = files.at(0);
     const QString &out = files.at(1);
     // A pipe or a device would never end; a description is a small regular file.
-    const QFileInfo inInfo(in);
-    if (inInfo.exists() && !inInfo.isFile())
-        return refuse(QStringLiteral("'%1' is not a regular file").arg(in));
-    if (inInfo.size() > kMaxTextFileSize)
-        return refuse(QStringLiteral("'%1' is too large for a description").arg(in));
     QByteArray plain;
-    if (const int code = ReadBinaryFile(in, plain))
+    const int code = ReadFileBytes(in, plain, kMaxTextFileSize, RunError::OutOfMemory);
+    if (code == RunError::PathFileAccess && QFileInfo::exists(in))
+        return refuse(QStringLiteral("'%1' is not a regular file").arg(in));
+    if (code == RunError::OutOfMemory)
+        return refuse(QStringLiteral("'%1' is too large for a description").arg(in));
+    if (code != 0)
         return refuse(QStringLiteral("cannot read '%1' (error %2)").arg(in).arg(code));
     if (plain.isEmpty())
         return refuse(QStringLiteral("'%1' is empty").arg(in));
-    if (plain.size() > kMaxTextFileSize)
-        return refuse(QStringLiteral("'%1' is too large for a description").arg(in));
     if (IsProtectedIft(plain))
         return refuse(QStringLiteral("'%1' is already protected").arg(in));
 
