@@ -3,9 +3,11 @@
 #include "link.h"
 #include "link_observer.h"
 #include "qt_serial_port.h"
+#include "trace.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <functional>
 #include <pty.h>
 #include <unistd.h>
@@ -149,29 +151,45 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
     }
 }
 
-// The real port on a pseudo-terminal whose other end hangs up right after a reply, as a device
-// that resets after its last answer: the reply still reaches the download, then the fault.
-TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
-    static int argc = 1;
-    static char name[] = "bootmode_tests", *argv[] = {name, nullptr}, slaveName[256];
-    static QCoreApplication application(argc, argv);
+// The real port on a pseudo-terminal linked as COM1 of a temporary application folder.
+class RealPort : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "bootmode_tests", *argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+    void SetUp() override {
+        SetDefaultSettings();
+        gPort = "1";
+        char slaveName[256];
+        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+        ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+    }
+    void TearDown() override {
+        for (const int fd : {master, slave})
+            fd < 0 || ::close(fd);
+        gComm = nullptr;
+    }
+
     TempAppDir app;
-    SetDefaultSettings();
-    gPort = "1";
     int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-    ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+};
+
+// The other end hangs up right after a reply, as a device that resets after its last answer: the
+// reply still reaches the download, then the fault.
+TEST_F(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     QtSerialPort port;
     gComm = &port;
     ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
-    ::close(slave);                           // the port under test holds the line now
+    ::close(std::exchange(slave, -1));        // the port under test holds the line now
     EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
     EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
     EXPECT_EQ(QtSerialPort::portLocation(0), QString());
     ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
     for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
         port.waitForActivity(std::chrono::milliseconds(10));
-    ::close(master);
+    ::close(std::exchange(master, -1));
     // The hang-up reaches the port through its notifier: serve events for a while.
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -184,7 +202,67 @@ TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     EXPECT_EQ(gRunErrNo, 8018);
     ClosePort();
     EXPECT_FALSE(port.hasFailed());
-    gComm = nullptr;
+}
+
+// A serial driver played in memory: its low-latency flag, the errno of a read, of switching the
+// flag on and of switching it off, and whether a write it accepts changes the flag.
+struct PlayedDriver : LowLatencyDriver {
+    struct Play {
+        bool on;
+        int readError = 0, onError = 0, offError = 0;
+        bool takes = true;
+    } play;
+    QString writes; // 1 on, 0 off
+    explicit PlayedDriver(Play p) : play(p) {}
+    int read(int, bool &on) override { return on = play.on, play.readError; }
+    int write(int, bool on) override {
+        writes += on ? '1' : '0';
+        const int error = on ? play.onError : play.offError;
+        play.on = error == 0 && play.takes ? on : play.on;
+        return error;
+    }
+};
+
+TEST_F(RealPort, AnOpenPortHasTheLowLatencyFlagOnUntilItClosesAndARefusalChangesNothing) {
+    struct Row {
+        const char *name;
+        PlayedDriver::Play play;
+        const char *atOpen, *atClose; // what the trace says after the open and after the close
+        const char *writes;           // the driver's
+        bool whileOpen, after;        // the flag while the port was open and after its close
+    };
+    // clang-format off
+    const Row cases[] = {
+        {"off", {false}, "off, switched on until the port closes", "", "10", true, false},
+        {"on", {true}, "already on, left as it is", "", "", true, true},
+        {"no serial settings", {false, ENOTTY}, "not readable on this port (ENOTTY), nothing changed", "", "", false, false},
+        {"settings refused", {false, EINVAL}, "not readable on this port (EINVAL), nothing changed", "", "", false, false},
+        {"flag refused", {false, 0, EPERM}, "off, the driver refused to switch it on (EPERM), nothing changed", "", "1", false, false},
+        {"flag ignored", {false, 0, 0, 0, false}, "off, the driver kept it off, nothing changed", "", "1", false, false},
+        {"restore fails", {false, 0, 0, EIO}, "off, switched on until the port closes", "could not be switched off again (EIO)", "10", true, true}};
+    // clang-format on
+    for (const auto &[name, play, atOpen, atClose, writes, whileOpen, after] : cases) {
+        SCOPED_TRACE(name);
+        PlayedDriver driver(play);
+        QtSerialPort port(driver);
+        gComm = &port;
+        SerialTrace trace;
+        ASSERT_EQ(trace.open(app.filePath("t.log")), 0);
+        {
+            ScopedLinkObserver watching(&trace);
+            ASSERT_TRUE(OpenBootPort());
+            EXPECT_EQ(port.lowLatency(), std::optional(whileOpen));
+            ClosePort();
+        }
+        trace.close();
+        EXPECT_EQ(gErrNo + gRunErrNo, 0); // a failed restore is the trace's alone
+        EXPECT_EQ(Rows(app.read("t.log")).join('\n'),
+                  QString("-- OpenPort open COM1 9600,N,8,1 ok\n-- OpenPort low-latency flag: "
+                          "%1\n-- - close%2")
+                      .arg(atOpen, *atClose ? QString("\n-- - low-latency flag: ") + atClose : ""));
+        EXPECT_EQ(driver.writes, writes);
+        EXPECT_EQ(driver.play.on, after);
+    }
 }
 
 } // namespace
