@@ -1,7 +1,10 @@
+#include "commands.h"
+#include "low_latency.h"
 #include "temp_app_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -212,8 +215,9 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "FAIL busy    PTY is held by pid 4242 (minicom -D /dev/ttyUSB0); lock file "
          "ROOT/lock/LCK..NAME of pid 4242 (minicom -D /dev/ttyUSB0) => close the port in that "
          "program, or end it (kill 4242), then try again\n"
-         "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms: the echoed "
-         "transfer of a 4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer "
+         "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms, which QARN "
+         "could not try to switch to 1 ms (the port is not usable): the echoed transfer of a 4 KiB "
+         "kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer "
          "than its time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
@@ -222,7 +226,14 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
          "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
          "it\nOK   adapter sysfs knows no adapter for PTY\n"
-         "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
+         "OK   line    it opens at 9600,N,8,1, the line settings of a download"},
+        {"-", "--port=1 --sysfs ROOT/sys", 0,
+         "OK   port\nOK   access\nOK   busy\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, "
+         "latency timer 16 ms, which QARN could not switch to 1 ms (low-latency flag: not readable "
+         "on this port (ENOTTY), nothing changed; the timer read 16 ms): the echoed transfer of a "
+         "4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer than its "
+         "time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the udev rule\n"
+         "OK   line"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());
         if (QString(faults) != "-")
@@ -242,12 +253,37 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
         const QByteArray received = app.read("received.bin");
         EXPECT_EQ(received, QByteArray(std::max<qsizetype>(received.size(), 1), '\x00'));
     }
+    // A driver that takes the flag, as the FTDI driver does: the timer reads 1 ms while QARN
+    // holds the port, 16 ms again after.
+    const QString timer = "sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/latency_timer";
+    struct Ftdi : LowLatencyDriver {
+        Ftdi(const TempAppDir &app, const QString &timer) : app(app), timer(timer) {}
+        int read(int, bool &flag) override { return flag = on, 0; }
+        int write(int, bool flag) override {
+            return app.write(timer, (on = flag) ? "1\n" : "16\n"), 0;
+        }
+        const TempAppDir &app;
+        const QString timer;
+        bool on = false;
+    } ftdi(app, timer);
+    static int argc = 1;
+    static char name[] = "qarnctl_tests", *argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv); // for the port's notifiers
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runDoctor({"--app-dir", path("app"), "--port=1", "--sysfs", path("sys")}, ftdi), 0);
+    EXPECT_TRUE(QString::fromStdString(testing::internal::GetCapturedStdout())
+                    .contains("\nOK   adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer "
+                              "16 ms: QARN switches it to 1 ms while it downloads (the low-latency "
+                              "flag): the echoed transfer of a 4 KiB kernel takes about 12.6 s at "
+                              "9600 bit/s instead of 74.1 s\n"));
+    EXPECT_EQ(app.read(timer), "16\n");
     // A download on the same line names the slow adapter once, then goes on in JSON lines.
     const Outcome r = qarnctl({"flash", "--app-dir", path("app"), "--port", "1", "--json",
                                "--sysfs=" + path("sys"), path("fw/v1/T.ift")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err.count("flash: warning: the latency timer of the adapter on " + pty +
-                          " is 16 ms: the kernel transfer takes about 0.1 s instead of 0.0 s"),
+                          " is 16 ms and its driver did not take the low-latency flag: the kernel "
+                          "transfer takes about 0.1 s instead of 0.0 s"),
               1);
     const QStringList phases = r.out.split('\n').filter(R"("total":0})");
     ASSERT_EQ(phases.size(), 5) << qPrintable(r.out);
