@@ -32,7 +32,7 @@ public:
     void waitForActivity(std::chrono::milliseconds limit) override;
     QString note() const override { return m_note; }
     // Whether the low-latency flag was on while the port was open last; nothing before the
-    // first open, and where ports have no such flag.
+    // first open, and on systems without the flag.
     std::optional<bool> lowLatency() const { return m_lowLatencyOn; }
 
     // The device path that port number `port` stands for, or "" when there is none.

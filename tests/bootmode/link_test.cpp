@@ -47,9 +47,6 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
             EXPECT_EQ(fresh.closeCount(), 1);
         }
     }
-    gComm = nullptr;
-    EXPECT_FALSE(OpenBootPort());
-    EXPECT_EQ(gErrNo, 301);
 }
 
 TEST(ParseLineSettings, TakesTheFourFieldsAndRefusesAnythingElse) {
@@ -151,59 +148,6 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
     }
 }
 
-// The real port on a pseudo-terminal linked as COM1 of a temporary application folder.
-class RealPort : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "bootmode_tests", *argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-    void SetUp() override {
-        SetDefaultSettings();
-        gPort = "1";
-        char slaveName[256];
-        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-        ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
-    }
-    void TearDown() override {
-        for (const int fd : {master, slave})
-            fd < 0 || ::close(fd);
-        gComm = nullptr;
-    }
-
-    TempAppDir app;
-    int master = -1, slave = -1;
-};
-
-// The other end hangs up right after a reply, as a device that resets after its last answer: the
-// reply still reaches the download, then the fault.
-TEST_F(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
-    QtSerialPort port;
-    gComm = &port;
-    ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
-    ::close(std::exchange(slave, -1));        // the port under test holds the line now
-    EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
-    EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
-    EXPECT_EQ(QtSerialPort::portLocation(0), QString());
-    ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
-    for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
-        port.waitForActivity(std::chrono::milliseconds(10));
-    ::close(std::exchange(master, -1));
-    // The hang-up reaches the port through its notifier: serve events for a while.
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_FALSE(port.hasFailed());
-    gTimeoutActive = false; // only the dropped line can end the second wait
-    QByteArray reply(3, '\0');
-    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Whole);
-    EXPECT_EQ(reply.toHex(), "13fee5");
-    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Short);
-    EXPECT_EQ(gRunErrNo, 8018);
-    ClosePort();
-    EXPECT_FALSE(port.hasFailed());
-}
-
 // A serial driver played in memory: its low-latency flag, the errno of a read, of switching the
 // flag on and of switching it off, and whether a write it accepts changes the flag.
 struct PlayedDriver : LowLatencyDriver {
@@ -218,21 +162,27 @@ struct PlayedDriver : LowLatencyDriver {
     int write(int, bool on) override {
         writes += on ? '1' : '0';
         const int error = on ? play.onError : play.offError;
-        play.on = error == 0 && play.takes ? on : play.on;
-        return error;
+        return play.on = error == 0 && play.takes ? on : play.on, error;
     }
 };
 
-TEST_F(RealPort, AnOpenPortHasTheLowLatencyFlagOnUntilItClosesAndARefusalChangesNothing) {
-    struct Row {
-        const char *name;
-        PlayedDriver::Play play;
-        const char *atOpen, *atClose; // what the trace says after the open and after the close
-        const char *writes;           // the driver's
-        bool whileOpen, after;        // the flag while the port was open and after its close
-    };
+// The real port on a pseudo-terminal: the low-latency flag on while it is open, a refusal changing
+// nothing. Then the other end hangs up right after a reply, as a device that resets after its
+// last answer: the reply still reaches the download, then the fault.
+TEST(RealPort, HasLowLatencyWhileOpenAndReadsAReplyThatCameBeforeTheLineDropped) {
+    static int argc = 1;
+    static char name[] = "bootmode_tests", *argv[] = {name, nullptr}, slaveName[256];
+    static QCoreApplication application(argc, argv);
+    TempAppDir app;
+    SetDefaultSettings();
+    gPort = "1";
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+    ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+    // the driver; what the trace says after the open and after the close; the driver's writes;
+    // the flag while the port was open and after its close
     // clang-format off
-    const Row cases[] = {
+    const std::tuple<const char *, PlayedDriver::Play, const char *, const char *, const char *, bool, bool> cases[] = {
         {"off", {false}, "off, switched on until the port closes", "", "10", true, false},
         {"on", {true}, "already on, left as it is", "", "", true, true},
         {"no serial settings", {false, ENOTTY}, "not readable on this port (ENOTTY), nothing changed", "", "", false, false},
@@ -241,28 +191,50 @@ TEST_F(RealPort, AnOpenPortHasTheLowLatencyFlagOnUntilItClosesAndARefusalChanges
         {"flag ignored", {false, 0, 0, 0, false}, "off, the driver kept it off, nothing changed", "", "1", false, false},
         {"restore fails", {false, 0, 0, EIO}, "off, switched on until the port closes", "could not be switched off again (EIO)", "10", true, true}};
     // clang-format on
-    for (const auto &[name, play, atOpen, atClose, writes, whileOpen, after] : cases) {
-        SCOPED_TRACE(name);
+    for (const auto &[what, play, atOpen, atClose, writes, whileOpen, after] : cases) {
+        SCOPED_TRACE(what);
         PlayedDriver driver(play);
         QtSerialPort port(driver);
         gComm = &port;
-        SerialTrace trace;
-        ASSERT_EQ(trace.open(app.filePath("t.log")), 0);
-        {
-            ScopedLinkObserver watching(&trace);
-            ASSERT_TRUE(OpenBootPort());
+        const auto openAndClose = [&](QString &) {
+            EXPECT_TRUE(OpenBootPort());
             EXPECT_EQ(port.lowLatency(), std::optional(whileOpen));
-            ClosePort();
-        }
-        trace.close();
+            return ClosePort(), true;
+        };
+        QString checksum;
+        RunTraced(app.filePath("t.log"), openAndClose, checksum);
         EXPECT_EQ(gErrNo + gRunErrNo, 0); // a failed restore is the trace's alone
         EXPECT_EQ(Rows(app.read("t.log")).join('\n'),
                   QString("-- OpenPort open COM1 9600,N,8,1 ok\n-- OpenPort low-latency flag: "
-                          "%1\n-- - close%2")
+                          "%1\n-- - close%2\n-- - outcome ok, checksum")
                       .arg(atOpen, *atClose ? QString("\n-- - low-latency flag: ") + atClose : ""));
         EXPECT_EQ(driver.writes, writes);
         EXPECT_EQ(driver.play.on, after);
     }
+    QtSerialPort port;
+    gComm = &port;
+    ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged
+    ::close(slave);                           // the port under test holds the line now
+    EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
+    EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
+    EXPECT_EQ(QtSerialPort::portLocation(0), QString());
+    ASSERT_EQ(::write(master, "\x13\xfe\xe5", 3), 3);
+    for (int tries = 0; port.inBufferCount() < 3 && tries < 200; ++tries)
+        port.waitForActivity(std::chrono::milliseconds(10));
+    ::close(master);
+    // The hang-up reaches the port through its notifier: serve events for a while.
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(port.hasFailed());
+    gTimeoutActive = false; // only the dropped line can end the second wait
+    QByteArray reply(3, '\0');
+    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Whole);
+    EXPECT_EQ(reply.toHex(), "13fee5");
+    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Short);
+    EXPECT_EQ(gRunErrNo, 8018);
+    ClosePort();
+    EXPECT_FALSE(port.hasFailed());
+    gComm = nullptr;
 }
 
 } // namespace
