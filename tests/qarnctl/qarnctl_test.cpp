@@ -217,9 +217,9 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "ROOT/lock/LCK..NAME of pid 4242 (minicom -D /dev/ttyUSB0) => close the port in that "
          "program, or end it (kill 4242), then try again\n"
          "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms, which QARN "
-         "could not try to switch to 1 ms (the port is not usable): the echoed transfer of a 4 KiB "
-         "kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer "
-         "than its time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
+         "could not try to switch to 1 ms (the port is not usable: see above): the echoed transfer "
+         "of a 4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer than its "
+         "time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},

@@ -353,7 +353,7 @@ private:
         }
         if (!portUsable)
             found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port is "
-                                    "not usable)");
+                                    "not usable: see above)");
         else if (trial.openFailure != 0)
             found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port did "
                                     "not open: run-time code %1)")
