@@ -43,6 +43,12 @@ void NotePortLost() {
     gRunErrNo = RunError::PortNotOpen;
 }
 
+// Hands the observer what the port's last open or close did beyond the line settings.
+void PassPortNote() {
+    if (const QString note = gComm->note(); !note.isEmpty())
+        gLinkObserver->onNote(note);
+}
+
 // Waits until at least one byte is waiting. LinkOk, LinkTimeout (deadline with no byte waiting,
 // or Stop) or LinkFault (the port is gone).
 int16_t WaitForData() {
@@ -78,8 +84,11 @@ int16_t OpenPort() {
     if (failure == 0) {
         failure = gComm ? gComm->open(portNumber, settings) : RunError::InvalidPortNumber;
     }
-    if (gLinkObserver)
+    if (gLinkObserver) {
         gLinkObserver->onOpen(portNumber, settings, failure);
+        if (failure == 0)
+            PassPortNote();
+    }
     if (failure == 0) {
         gFuncName.clear();
         return 0;
@@ -114,8 +123,10 @@ bool OpenDataPort() {
 void ClosePort() {
     if (gComm && gComm->isOpen()) {
         gComm->close();
-        if (gLinkObserver)
+        if (gLinkObserver) {
             gLinkObserver->onClose();
+            PassPortNote();
+        }
     }
 }
 

@@ -17,6 +17,9 @@ public:
         Q_UNUSED(result);
     }
     virtual void onClose() {}
+    // After a successful open and after a close: what the port did beyond the line settings
+    // (the low-latency flag), one line, when it has something to say.
+    virtual void onNote(const QString &text) { Q_UNUSED(text); }
     // Bytes handed to the port for sending, as one write.
     virtual void onSend(const QByteArray &bytes) { Q_UNUSED(bytes); }
     // Bytes taken from the port (one at a time, as the link reads them).

@@ -55,14 +55,13 @@ int OpenFailure(QSerialPort::SerialPortError error) {
 
 } // namespace
 
-QtSerialPort::QtSerialPort() {
+QtSerialPort::QtSerialPort(LowLatencyDriver &driver) : m_lowLatency(driver) {
     QObject::connect(&m_port, &QSerialPort::errorOccurred,
                      [this](QSerialPort::SerialPortError error) { noteError(error); });
 }
 
 QtSerialPort::~QtSerialPort() {
-    if (m_port.isOpen())
-        m_port.close();
+    close();
 }
 
 QString QtSerialPort::portLocation(int port) {
@@ -93,6 +92,7 @@ int QtSerialPort::open(int port, const QString &settings) {
         return RunError::InvalidPortNumber;
 
     m_failed = false;
+    m_note.clear();
     m_port.setPortName(location);
     if (!m_port.setBaudRate(line.bitRate) || !m_port.setParity(ParityOf(line.parity)) ||
         !m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) ||
@@ -107,12 +107,20 @@ int QtSerialPort::open(int port, const QString &settings) {
     }
     m_port.clear(QSerialPort::AllDirections);
     m_port.readAll();
+#ifdef Q_OS_LINUX
+    m_note = m_lowLatency.begin(int(m_port.handle()));
+    m_lowLatencyOn = m_lowLatency.wasOn();
+#endif
     return 0;
 }
 
 void QtSerialPort::close() {
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
+#ifdef Q_OS_LINUX
+        m_note = m_lowLatency.end(int(m_port.handle()));
+#endif
         m_port.close();
+    }
     m_port.clearError();
     m_failed = false;
 }

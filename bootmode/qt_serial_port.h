@@ -3,14 +3,18 @@
 // the file COMn in the application folder when that exists (normally a symbolic link such as
 // COM3 -> /dev/ttyUSB0), else /dev/ttyS<n-1>.
 
+#include "low_latency.h"
 #include "serial_port.h"
 
 #include <QSerialPort>
 #include <QString>
+#include <optional>
 
+// On Linux an open port asks for low latency (see low_latency.h) through `driver`, and its
+// close puts the flag back; note() tells what was found and done.
 class QtSerialPort : public SerialPortInterface {
 public:
-    QtSerialPort();
+    explicit QtSerialPort(LowLatencyDriver &driver = SystemLowLatencyDriver());
     ~QtSerialPort() override;
 
     int open(int port, const QString &settings) override;
@@ -26,6 +30,10 @@ public:
     // failed once they have been read.
     bool hasFailed() const override { return m_failed && m_port.bytesAvailable() == 0; }
     void waitForActivity(std::chrono::milliseconds limit) override;
+    QString note() const override { return m_note; }
+    // Whether the low-latency flag was on while the port was open last; nothing before the
+    // first open, and on systems without the flag.
+    std::optional<bool> lowLatency() const { return m_lowLatencyOn; }
 
     // The device path that port number `port` stands for, or "" when there is none.
     static QString portLocation(int port);
@@ -35,4 +43,7 @@ private:
 
     QSerialPort m_port;
     bool m_failed = false;
+    LowLatency m_lowLatency;
+    std::optional<bool> m_lowLatencyOn;
+    QString m_note;
 };

@@ -37,4 +37,8 @@ public:
     // Blocks for at most `limit`, serving window events meanwhile, and returns early when a
     // byte arrives, the output drains or the port fails. Keeps waits from spinning the CPU.
     virtual void waitForActivity(std::chrono::milliseconds limit) = 0;
+
+    // What the last open or close did beyond the line settings, in one line for the trace; ""
+    // when there is nothing to say.
+    virtual QString note() const { return {}; }
 };

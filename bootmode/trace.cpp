@@ -91,6 +91,12 @@ void SerialTrace::onClose() {
     writeOut();
 }
 
+void SerialTrace::onNote(const QString &text) {
+    flushAll();
+    writeEvent(text);
+    writeOut();
+}
+
 void SerialTrace::onSend(const QByteArray &bytes) {
     if (!isOpen() || bytes.isEmpty())
         return;

@@ -1,10 +1,10 @@
 #pragma once
 // A serial trace for diagnosing downloads in the field: one readable text line per exchange,
 // with its time, direction, bytes in hexadecimal and the step under way (gFuncName), the port's
-// opening (with its line settings) and closing, and at the end the outcome with the error
-// number. Long runs are summarised: a write of more than a few bytes shows its length and sum,
-// and a run of bytes that are each sent and echoed back (the kernel transfer) becomes one line
-// with its count and the sums of both directions.
+// opening (with its line settings, then what it found and did about the low-latency flag) and
+// closing, and at the end the outcome with the error number. Long runs are summarised: a write of
+// more than a few bytes shows its length and sum, and a run of bytes that are each sent and echoed
+// back (the kernel transfer) becomes one line with its count and the sums of both directions.
 //
 // The trace is buffered in memory and written out at every port open and close, when the
 // buffer grows large, and at the end, so that it costs the download next to nothing.
@@ -33,6 +33,7 @@ public:
 
     void onOpen(int port, const QString &settings, int result) override;
     void onClose() override;
+    void onNote(const QString &text) override;
     void onSend(const QByteArray &bytes) override;
     void onReceive(const QByteArray &bytes) override;
     void onRunEnd(bool ok) override;

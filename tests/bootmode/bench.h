@@ -23,6 +23,17 @@ inline uint16_t Sum16(const QByteArray &bytes) {
     return targetsim::TargetSim::sum16(bytes);
 }
 
+// The rows of a trace, each as "direction step bytes": the heading and the times left out.
+inline QStringList Rows(const QByteArray &trace) {
+    QStringList rows;
+    for (const QString &line : QString::fromUtf8(trace).split('\n')) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() >= 3 && fields[0].contains('.') && fields[0][0].isDigit())
+            rows << fields.mid(1).join(' ');
+    }
+    return rows;
+}
+
 class LinkBench {
 public:
     LinkBench() {

@@ -3,9 +3,11 @@
 #include "link.h"
 #include "link_observer.h"
 #include "qt_serial_port.h"
+#include "trace.h"
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <functional>
 #include <pty.h>
 #include <unistd.h>
@@ -45,9 +47,6 @@ TEST_F(Link, OpeningGivesThePortItsLineSettingsOrTheOpeningsNumber) {
             EXPECT_EQ(fresh.closeCount(), 1);
         }
     }
-    gComm = nullptr;
-    EXPECT_FALSE(OpenBootPort());
-    EXPECT_EQ(gErrNo, 301);
 }
 
 TEST(ParseLineSettings, TakesTheFourFieldsAndRefusesAnythingElse) {
@@ -149,9 +148,28 @@ TEST_F(Link, SettlePauseWaitsTheUtSecondsWholeIn100msSleeps) {
     }
 }
 
-// The real port on a pseudo-terminal whose other end hangs up right after a reply, as a device
-// that resets after its last answer: the reply still reaches the download, then the fault.
-TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
+// A serial driver played in memory: its low-latency flag, the errno of a read, of switching the
+// flag on and of switching it off, and whether a write it accepts changes the flag.
+struct PlayedDriver : LowLatencyDriver {
+    struct Play {
+        bool on;
+        int readError = 0, onError = 0, offError = 0;
+        bool takes = true;
+    } play;
+    QString writes; // 1 on, 0 off
+    explicit PlayedDriver(Play p) : play(p) {}
+    int read(int, bool &on) override { return on = play.on, play.readError; }
+    int write(int, bool on) override {
+        writes += on ? '1' : '0';
+        const int error = on ? play.onError : play.offError;
+        return play.on = error == 0 && play.takes ? on : play.on, error;
+    }
+};
+
+// The real port on a pseudo-terminal: the low-latency flag on while it is open, a refusal changing
+// nothing. Then the other end hangs up right after a reply, as a device that resets after its
+// last answer: the reply still reaches the download, then the fault.
+TEST(RealPort, HasLowLatencyWhileOpenAndReadsAReplyThatCameBeforeTheLineDropped) {
     static int argc = 1;
     static char name[] = "bootmode_tests", *argv[] = {name, nullptr}, slaveName[256];
     static QCoreApplication application(argc, argv);
@@ -161,6 +179,38 @@ TEST(RealPort, AReplyThatCameBeforeTheLineDroppedIsReadThenTheWaitFailsAtOnce) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
     ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+    // the driver; what the trace says after the open and after the close; the driver's writes;
+    // the flag while the port was open and after its close
+    // clang-format off
+    const std::tuple<const char *, PlayedDriver::Play, const char *, const char *, const char *, bool, bool> cases[] = {
+        {"off", {false}, "off, switched on until the port closes", "", "10", true, false},
+        {"on", {true}, "already on, left as it is", "", "", true, true},
+        {"no serial settings", {false, ENOTTY}, "not readable on this port (ENOTTY), nothing changed", "", "", false, false},
+        {"settings refused", {false, EINVAL}, "not readable on this port (EINVAL), nothing changed", "", "", false, false},
+        {"flag refused", {false, 0, EPERM}, "off, the driver refused to switch it on (EPERM), nothing changed", "", "1", false, false},
+        {"flag ignored", {false, 0, 0, 0, false}, "off, the driver kept it off, nothing changed", "", "1", false, false},
+        {"restore fails", {false, 0, 0, EIO}, "off, switched on until the port closes", "could not be switched off again (EIO)", "10", true, true}};
+    // clang-format on
+    for (const auto &[what, play, atOpen, atClose, writes, whileOpen, after] : cases) {
+        SCOPED_TRACE(what);
+        PlayedDriver driver(play);
+        QtSerialPort port(driver);
+        gComm = &port;
+        const auto openAndClose = [&](QString &) {
+            EXPECT_TRUE(OpenBootPort());
+            EXPECT_EQ(port.lowLatency(), std::optional(whileOpen));
+            return ClosePort(), true;
+        };
+        QString checksum;
+        RunTraced(app.filePath("t.log"), openAndClose, checksum);
+        EXPECT_EQ(gErrNo + gRunErrNo, 0); // a failed restore is the trace's alone
+        EXPECT_EQ(Rows(app.read("t.log")).join('\n'),
+                  QString("-- OpenPort open COM1 9600,N,8,1 ok\n-- OpenPort low-latency flag: "
+                          "%1\n-- - close%2\n-- - outcome ok, checksum")
+                      .arg(atOpen, *atClose ? QString("\n-- - low-latency flag: ") + atClose : ""));
+        EXPECT_EQ(driver.writes, writes);
+        EXPECT_EQ(driver.play.on, after);
+    }
     QtSerialPort port;
     gComm = &port;
     ASSERT_TRUE(OpenBootPort()) << gRunErrNo; // raw, so the bytes pass unchanged

@@ -118,17 +118,6 @@ TEST_F(Bench, TheSimulatedRunWalksThePhasesOnItsTimetableUntilAStop) {
     EXPECT_EQ(clock.sleepCount(), 10 + 31 * 3 + 22);
 }
 
-// The rows of a trace, each as "direction step bytes": the heading and the times left out.
-QStringList Rows(const QByteArray &trace) {
-    QStringList rows;
-    for (const QString &line : QString::fromUtf8(trace).split('\n')) {
-        const QStringList fields = line.simplified().split(' ');
-        if (fields.size() >= 3 && fields[0].contains('.') && fields[0][0].isDigit())
-            rows << fields.mid(1).join(' ');
-    }
-    return rows;
-}
-
 TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePreviousOne) {
     RunBench r;
     r.app.write("t.log", "first\n");

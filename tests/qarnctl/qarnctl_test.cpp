@@ -1,7 +1,10 @@
+#include "commands.h"
+#include "low_latency.h"
 #include "temp_app_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -182,7 +185,8 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
     QFile::link(path("nothing"), path("app/COM2"));
     QFile::link(path("app/QARN.ini"), path("app/COM3"));
     const QString ok = "OK   port\nOK   access\nOK   busy    no other process holds PTY; the "
-                       "other end of this pseudo-terminal is pid\nOK   adapter\nOK   line\n";
+                       "other end of this pseudo-terminal is pid\nOK   adapter sysfs knows no "
+                       "adapter for PTY\nOK   line\n";
     // The target's faults ("-": the one before), options, status, the start of each line.
     const std::tuple<const char *, QString, int, QString> cases[] = {
         {"", "--port 1 --probe ROOT/fw/v1/T.ift", 0,
@@ -212,16 +216,19 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "FAIL busy    PTY is held by pid 4242 (minicom -D /dev/ttyUSB0); lock file "
          "ROOT/lock/LCK..NAME of pid 4242 (minicom -D /dev/ttyUSB0) => close the port in that "
          "program, or end it (kill 4242), then try again\n"
-         "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms: the echoed "
-         "transfer of a 4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer "
-         "than its time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
+         "WARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms, which QARN "
+         "could not try to switch to 1 ms (the port is not usable: see above): the echoed transfer "
+         "of a 4 KiB kernel takes about 74.1 s at 9600 bit/s instead of 12.6 s, longer than its "
+         "time-out (TTO, 2.5 s): error 310 => set the latency timer to 1 ms with the "
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
-        {"-", "--port=1 --proc ROOT/sys --lock-dir ROOT/lock --json", 0,
+        {"-", "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --json", 0,
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
          "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
-         "it\nOK   adapter sysfs knows no adapter for PTY\n"
+         "it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms, which QARN "
+         "could not switch to 1 ms (low-latency flag: not readable on this port (ENOTTY), nothing "
+         "changed; the timer read 16 ms): the echoed transfer\n"
          "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());
@@ -242,12 +249,32 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
         const QByteArray received = app.read("received.bin");
         EXPECT_EQ(received, QByteArray(std::max<qsizetype>(received.size(), 1), '\x00'));
     }
+    // A driver that takes the flag as the FTDI driver does: 1 ms while the port is open.
+    static const QString timer = "sys/devices/usb1/1-2/1-2:1.0/ttyUSB0/latency_timer";
+    struct Ftdi : LowLatencyDriver {
+        const TempAppDir &dir;
+        explicit Ftdi(const TempAppDir &app) : dir(app) {}
+        int read(int, bool &on) override { return on = dir.read(timer) == "1\n", 0; }
+        int write(int, bool on) override { return dir.write(timer, on ? "1\n" : "16\n"), 0; }
+    } ftdi(app);
+    static int argc = 1;
+    static char name[] = "qarnctl_tests", *argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv); // for the port's notifiers
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runDoctor({"--app-dir", path("app"), "--port=1", "--sysfs", path("sys")}, ftdi), 0);
+    EXPECT_TRUE(QString::fromStdString(testing::internal::GetCapturedStdout())
+                    .contains("\nOK   adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer "
+                              "16 ms: QARN switches it to 1 ms while it downloads (the low-latency "
+                              "flag): the echoed transfer of a 4 KiB kernel takes about 12.6 s at "
+                              "9600 bit/s instead of 74.1 s\n"));
+    EXPECT_EQ(app.read(timer), "16\n");
     // A download on the same line names the slow adapter once, then goes on in JSON lines.
     const Outcome r = qarnctl({"flash", "--app-dir", path("app"), "--port", "1", "--json",
                                "--sysfs=" + path("sys"), path("fw/v1/T.ift")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err.count("flash: warning: the latency timer of the adapter on " + pty +
-                          " is 16 ms: the kernel transfer takes about 0.1 s instead of 0.0 s"),
+                          " is 16 ms and its driver did not take the low-latency flag: the kernel "
+                          "transfer takes about 0.1 s instead of 0.0 s"),
               1);
     const QStringList phases = r.out.split('\n').filter(R"("total":0})");
     ASSERT_EQ(phases.size(), 5) << qPrintable(r.out);

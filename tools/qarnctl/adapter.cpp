@@ -1,5 +1,7 @@
 #include "adapter.h"
 
+#include "qt_serial_port.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,13 @@ QString readAttribute(const QString &path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.read(256)).trimmed();
+}
+
+// Milliseconds, or -1 when the file holds no number.
+int readLatency(const QString &path) {
+    bool number = false;
+    const int ms = readAttribute(path).toInt(&number);
+    return number ? ms : -1;
 }
 
 } // namespace
@@ -28,9 +37,7 @@ AdapterInfo ReadAdapterInfo(const QString &sysfs, const QString &name) {
         QFileInfo(QFileInfo(dir.filePath(QStringLiteral("driver"))).canonicalFilePath()).fileName();
     if (QFileInfo::exists(dir.filePath(QStringLiteral("latency_timer")))) {
         info.latencyFile = dir.filePath(QStringLiteral("latency_timer"));
-        bool number = false;
-        const int ms = readAttribute(info.latencyFile).toInt(&number);
-        info.latencyMs = number ? ms : -1;
+        info.latencyMs = readLatency(info.latencyFile);
     }
     // The USB device lies a few levels above the serial port (port, interface, device).
     QDir up = dir;
@@ -52,4 +59,17 @@ AdapterInfo ReadAdapterInfo(const QString &sysfs, const QString &name) {
 double KernelTransferSeconds(qint64 kernelBytes, int bitRate, int latencyMs) {
     const double lineSeconds = bitRate > 0 ? 2 * 10.0 / bitRate : 0.0;
     return double(kernelBytes + 2) * (lineSeconds + std::max(latencyMs, 0) / 1000.0);
+}
+
+LowLatencyTrial TryLowLatency(int port, const QString &latencyFile, LowLatencyDriver &driver) {
+    LowLatencyTrial trial;
+    QtSerialPort serial(driver);
+    // Any line settings do: only the flag matters here.
+    trial.openFailure = serial.open(port, QStringLiteral("9600,N,8,1"));
+    if (trial.openFailure != 0)
+        return trial;
+    trial.note = serial.note();
+    trial.latencyMs = readLatency(latencyFile);
+    serial.close();
+    return trial;
 }

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class LowLatencyDriver;
+
 struct AdapterInfo {
     bool known = false; // sysfs has a device for the tty
     bool usb = false;
@@ -27,6 +29,16 @@ constexpr int kMaxGoodLatencyMs = 2;
 // holds each echo for `latencyMs`: its two length bytes and every kernel byte go out and come
 // back (10 bits each way) before the next is sent.
 double KernelTransferSeconds(qint64 kernelBytes, int bitRate, int latencyMs);
+
+// What the low-latency flag does to an adapter's latency timer: port `port` opened as a download
+// opens it, asking `driver` for the flag, the timer read again from `latencyFile` while it is
+// open, and the port closed, which puts the flag back.
+struct LowLatencyTrial {
+    int openFailure = 0; // the run-time code when the port did not open
+    QString note;        // what the open found and did, as the trace says it
+    int latencyMs = -1;  // the timer while the port was open
+};
+LowLatencyTrial TryLowLatency(int port, const QString &latencyFile, LowLatencyDriver &driver);
 
 // The udev rule that sets the latency timer of FTDI adapters to 1 ms when they are plugged in.
 inline constexpr char kLatencyUdevRule[] =

@@ -9,6 +9,7 @@
 #include "host_lookup.h"
 #include "ift_file.h"
 #include "link.h"
+#include "low_latency.h"
 #include "number_text.h"
 #include "qt_serial_port.h"
 #include "run_errors.h"
@@ -34,10 +35,12 @@ const QString kCommand = QStringLiteral("qarnctl doctor");
 const char kDoctorDescription[] =
     "Checks, one after another, what stands between this computer and the chip before a\n"
     "download: where the port is, whether this account may use it, whether another program\n"
-    "holds it, the USB adapter (an FTDI latency timer above 2 ms slows the kernel transfer),\n"
-    "and whether the port opens with the line settings of a download. With --probe it runs\n"
-    "the bit-rate adjustment alone (00 bytes, nothing else) with the description's settings;\n"
-    "the device must be in boot mode, and must be restarted in boot mode before a download.\n"
+    "holds it, the USB adapter (an FTDI latency timer above 2 ms slows the kernel transfer\n"
+    "unless its driver takes the low-latency flag, which QARN sets while it downloads: the\n"
+    "check tries it), and whether the port opens with the line settings of a download. With\n"
+    "--probe it runs the bit-rate adjustment alone (00 bytes, nothing else) with the\n"
+    "description's settings; the device must be in boot mode, and must be restarted in boot\n"
+    "mode before a download.\n"
     "\n"
     "One line per check: OK, WARN or FAIL, the check's name, what was found and, after '=>',\n"
     "what to do. Exit status: 0 no check failed, 1 a check failed, 2 usage error.";
@@ -78,6 +81,7 @@ public:
     QString sysfs;
     QString proc;
     QStringList lockDirs;
+    LowLatencyDriver *lowLatency = &SystemLowLatencyDriver();
 
     int run(bool json) {
         readSettings();
@@ -86,7 +90,7 @@ public:
             // wrong. Only opening the port waits until nothing stands in its way.
             const bool allowed = checkAccess();
             const bool free = checkBusy();
-            checkAdapter();
+            checkAdapter(allowed && free);
             const bool opens = allowed && free && checkLine();
             if (!probeFile.isEmpty())
                 checkProbe(opens);
@@ -305,7 +309,8 @@ private:
         return true;
     }
 
-    void checkAdapter() {
+    // An FTDI latency timer above 2 ms is tried with the low-latency flag, on a usable port.
+    void checkAdapter(bool portUsable) {
         const QString name = QStringLiteral("adapter");
         const QString tty = QFileInfo(m_device).fileName();
         const AdapterInfo adapter = ReadAdapterInfo(sysfs, tty);
@@ -329,6 +334,35 @@ private:
         }
         const int bitRate = gBitRate.toInt() > 0 ? gBitRate.toInt() : 9600;
         const double slow = KernelTransferSeconds(m_kernelBytes, bitRate, adapter.latencyMs);
+        const LowLatencyTrial trial =
+            portUsable ? TryLowLatency(ToInt16(gPort).value_or(0), adapter.latencyFile, *lowLatency)
+                       : LowLatencyTrial{};
+        if (portUsable && trial.openFailure == 0 && trial.latencyMs >= 0 &&
+            trial.latencyMs <= kMaxGoodLatencyMs) {
+            add(name, Status::Ok,
+                found + QStringLiteral(": QARN switches it to %1 ms while it downloads (the "
+                                       "low-latency flag): the echoed transfer of %2 takes about "
+                                       "%3 s at %4 bit/s instead of %5 s")
+                            .arg(trial.latencyMs)
+                            .arg(m_kernelName)
+                            .arg(KernelTransferSeconds(m_kernelBytes, bitRate, trial.latencyMs), 0,
+                                 'f', 1)
+                            .arg(bitRate)
+                            .arg(slow, 0, 'f', 1));
+            return;
+        }
+        if (!portUsable)
+            found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port is "
+                                    "not usable: see above)");
+        else if (trial.openFailure != 0)
+            found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port did "
+                                    "not open: run-time code %1)")
+                         .arg(trial.openFailure);
+        else
+            found += QStringLiteral(", which QARN could not switch to 1 ms (%1; the timer read "
+                                    "%2 ms)")
+                         .arg(trial.note)
+                         .arg(trial.latencyMs);
         found += QStringLiteral(": the echoed transfer of %1 takes about %2 s at %3 bit/s "
                                 "instead of %4 s")
                      .arg(m_kernelName)
@@ -447,6 +481,10 @@ private:
 } // namespace
 
 int runDoctor(const QStringList &args) {
+    return runDoctor(args, SystemLowLatencyDriver());
+}
+
+int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDoctorDescription));
     const QCommandLineOption appDir(
@@ -484,6 +522,7 @@ int runDoctor(const QStringList &args) {
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     Doctor doctor;
+    doctor.lowLatency = &lowLatency;
     doctor.appDir =
         parser.isSet(appDir) ? parser.value(appDir) : QCoreApplication::applicationDirPath();
     if (!QFileInfo(doctor.appDir).isDir())

@@ -35,7 +35,8 @@ const char kFlashDescription[] =
     "COMn in the application folder when it exists, else /dev/ttyS<n-1>), and runs the\n"
     "description's download sequence. With PROTOTYPE other than 0 in QARN.ini it runs the\n"
     "simulated download instead, without any port. The host's hand-off files are not touched.\n"
-    "A USB adapter whose latency timer is above 2 ms is named on standard error first.\n"
+    "The port runs with the low-latency flag while it is open; a USB adapter whose driver does\n"
+    "not take it, with a latency timer above 2 ms, is named on standard error once it is open.\n"
     "\n"
     "Standard error shows each phase by its name in the chosen language and a progress bar for\n"
     "each transfer (one line per phase and per tenth of a transfer when it is not a terminal).\n"
@@ -275,8 +276,8 @@ int reportStopped(bool json, const QString &checksum) {
     return 3;
 }
 
-// Names an adapter whose latency timer slows the echoed kernel transfer, before the run.
-void warnAboutLatency(const QString &sysfs) {
+// Names an adapter whose latency timer slows the echoed kernel transfer at `bootBitRate`.
+void warnAboutLatency(const QString &sysfs, const QString &bootBitRate) {
     const std::optional<int16_t> port = ToInt16(gPort);
     const QString device = port ? QtSerialPort::portLocation(*port) : QString();
     if (device.isEmpty())
@@ -284,16 +285,36 @@ void warnAboutLatency(const QString &sysfs) {
     const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(device).fileName());
     if (adapter.latencyMs <= kMaxGoodLatencyMs)
         return;
-    const int bitRate = gBitRate.toInt() > 0 ? gBitRate.toInt() : 9600;
+    const int bitRate = bootBitRate.toInt() > 0 ? bootBitRate.toInt() : 9600;
     const qint64 kernel = QFileInfo(gIrdFile).size();
     std::fprintf(stderr,
-                 "qarnctl flash: warning: the latency timer of the adapter on %s is %d ms: the "
-                 "kernel transfer takes about %.1f s instead of %.1f s. Set it to 1 ms (see "
-                 "'qarnctl doctor').\n",
+                 "qarnctl flash: warning: the latency timer of the adapter on %s is %d ms and "
+                 "its driver did not take the low-latency flag: the kernel transfer takes about "
+                 "%.1f s instead of %.1f s. Set it to 1 ms (see 'qarnctl doctor').\n",
                  qPrintable(device), adapter.latencyMs,
                  KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
                  KernelTransferSeconds(kernel, bitRate, 1));
 }
+
+// Warns once, as soon as the port has been opened, when the low-latency flag was not on.
+class LatencyWarning {
+public:
+    LatencyWarning(const QString &sysfs, const QtSerialPort &serial)
+        : m_sysfs(sysfs), m_bitRate(gBitRate), m_serial(serial) {}
+    void poll() {
+        if (m_done || !m_serial.lowLatency())
+            return;
+        m_done = true;
+        if (!*m_serial.lowLatency())
+            warnAboutLatency(m_sysfs, m_bitRate);
+    }
+
+private:
+    QString m_sysfs;
+    QString m_bitRate; // the boot bit rate, at which the kernel goes
+    const QtSerialPort &m_serial;
+    bool m_done = false;
+};
 
 } // namespace
 
@@ -362,10 +383,9 @@ int runFlash(const QStringList &args) {
     }
     if (!port.isEmpty())
         gPort = port;
-    if (gPrototype == 0)
-        warnAboutLatency(parser.value(sysfsOption));
 
     QtSerialPort serial;
+    LatencyWarning latency(parser.value(sysfsOption), serial);
     const bool simulated = gPrototype != 0;
     gComm = simulated ? nullptr : &serial;
     gStopRequested = false;
@@ -381,6 +401,7 @@ int runFlash(const QStringList &args) {
         progress.poll();
     });
     refresh.start();
+    QObject::connect(&refresh, &QTimer::timeout, [&] { latency.poll(); });
 
     QString checksum;
     bool ok = true;
@@ -407,6 +428,7 @@ int runFlash(const QStringList &args) {
         }
     }
     refresh.stop();
+    latency.poll();
     progress.poll();
     progress.finish();
     gComm = nullptr;

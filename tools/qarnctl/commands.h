@@ -4,7 +4,12 @@
 
 #include <QStringList>
 
+class LowLatencyDriver;
+
 int runCheck(const QStringList &args);
 int runPack(const QStringList &args);
 int runFlash(const QStringList &args);
 int runDoctor(const QStringList &args);
+// The doctor with `lowLatency` for the low-latency flag of the port it tries (runDoctor: the
+// system's).
+int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency);
