@@ -96,7 +96,7 @@ TEST_F(Link, AWaitTakesAByteAlreadyWaitingAndOtherwiseEndsOnlyAtTheDeadlineOrSto
     EXPECT_GT(clock.processEventsCount(), 100); // waits serve window events
 }
 
-TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNot) {
+TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainUntilTheDeadline) {
     LinkObserver quiet; // watches without a hook of its own
     gLinkObserver = &quiet;
     openPort();
@@ -106,15 +106,34 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     EXPECT_EQ(port.pendingInput(), Hex("77"));
     EXPECT_EQ(ReadByte(), 0x77);
     port.setWriteHook(nullptr);
-    port.holdOutput(true);
-    clock.after(0.4, [this] { port.releaseOutput(); });
-    gStopRequested = true;
-    const double start = clock.now();
-    EXPECT_EQ(SendBlock(Hex("0102030405")), LinkOk);
-    EXPECT_GE(clock.now() - start, 0.4);
-    EXPECT_EQ(port.writes().last(), Hex("0102030405"));
-    clock.after(2, [this] { port.fail(); });
-    EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
+    // Whether a deadline of 1 s is armed, what happens after how many seconds (the output
+    // drains, Stop, the port fails), the result and when it came.
+    const std::tuple<const char *, bool, char, double, int16_t, double> cases[] = {
+        {"drains", true, 'd', 0.4, LinkOk, 0.4},
+        {"never drains", true, 'd', 5, LinkTimeout, 1},
+        {"Stop", true, 's', 0.3, LinkTimeout, 0.3},
+        {"Stop, no deadline", false, 's', 3600, LinkTimeout, 3600},
+        {"the port fails", false, 'f', 2, LinkFault, 2}};
+    for (const auto &[name, armed, event, at, result, took] : cases) {
+        SCOPED_TRACE(name);
+        port.close(), openPort(), port.clearRecord(), port.holdOutput(true);
+        gStopRequested = false;
+        ArmDeadline(1), gTimeoutActive = armed;
+        clock.after(at, [this, event] {
+            event == 'd'   ? port.releaseOutput()
+            : event == 's' ? void(gStopRequested = true)
+                           : port.fail();
+        });
+        const double start = clock.now();
+        EXPECT_EQ(SendBlock(Hex("0102030405")), result);
+        EXPECT_NEAR(clock.now() - start, took, 0.05);
+        EXPECT_EQ(port.writes(), QList<QByteArray>{Hex("0102030405")});
+        // What the line did not take is discarded: closing the port cannot wait for it.
+        EXPECT_EQ(port.discardOutputCount(), result == LinkTimeout);
+        EXPECT_EQ(port.outBufferCount(), 0);
+        clock.advance(at); // an event not yet due runs before the next case
+    }
+    port.holdOutput(false);
     EXPECT_EQ(SendByteEcho(0x11), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
     port.close();
