@@ -85,6 +85,10 @@ protected:
         QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"), path(tty + "/driver"));
         QFile::link(path(tty), path("sys/class/tty/" + name + "/device"));
         QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
+        // Not lock files of their own: a FIFO, and a link to the lock file of pid 4242.
+        QDir().mkpath(path("fifo")), QDir().mkpath(path("link"));
+        ::mkfifo(QFile::encodeName(path("fifo/LCK.." + name)).constData(), 0600);
+        QFile::link(path("lock/LCK.." + name), path("link/LCK.." + name));
     }
     // The doctor's report as text lines; --json gives the same lines, all with " => ".
     QStringList doctor(const QString &args, int &exitCode) {
@@ -204,7 +208,9 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "9600,N,9,1: "
          "run-time code 5 (Invalid procedure call or argument) => these line settings are not "
          "usable\nFAIL probe   not tried: the port is not usable => mend the failed checks"},
-        {"-", "--port=1 --sysfs ROOT/sys --proc ROOT/proc --lock-dir ROOT/lock --probe ROOT/none",
+        {"-",
+         "--port=1 --sysfs ROOT/sys --proc ROOT/proc --lock-dir ROOT/lock --lock-dir ROOT/link "
+         "--probe ROOT/none",
          1,
          "OK   port    port 1 is COM1 -> PTY, a character device\n"
          "FAIL access  $USER may not read and write it (crw-rw---- OWNER:GROUP, $USER is not in "
@@ -218,10 +224,10 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
-        {"-", "--port=1 --proc ROOT/sys --lock-dir ROOT/lock --json", 0,
+        {"-", "--port=1 --proc ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo --json", 0,
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
-         "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
-         "it\nOK   adapter sysfs knows no adapter for PTY\n"
+         "WARN busy    stale lock file ROOT/lock/LCK..NAME, ROOT/fifo/LCK..NAME: it names no "
+         "running process => remove it\nOK   adapter sysfs knows no adapter for PTY\n"
          "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());
