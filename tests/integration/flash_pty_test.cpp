@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 constexpr int kWait = 30000; // ms; every time-out of the descriptions is far below it
@@ -178,22 +180,53 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
     }
 }
 
-TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
-    // A run waiting for the erase (30 s erase time-out), then a simulated run without any port.
+TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
-    startSim(layout + QStringList{"--erase-time", "60000"});
-    for (const char *phase : {"[3/5] Erase", "[1/5] Setup 1"}) {
-        startFlash({app.filePath("test.ift")});
+    app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");
+    app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
+    // Simulated runs acted out to their end meanwhile, in text and in JSON: no checksum.
+    const QStringList simulate{"--simulate", "--app-dir", app.filePath("sim"),
+                               app.filePath("test.ift")};
+    QProcess whole[2];
+    whole[0].start(QARNCTL_PATH, QStringList{"flash"} + simulate);
+    whole[1].start(QARNCTL_PATH, QStringList{"flash", "--json"} + simulate);
+    const auto await = [this](const char *text) {
+        for (QDeadlineTimer deadline(kWait);
+             !err.contains(text) && !deadline.hasExpired() && ctl.state() != QProcess::NotRunning;)
+            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
+    };
+    // A run waiting for the erase (30 s erase time-out), a simulated one, one in a settling
+    // pause of ten minutes: the options, the phase awaited, the signals, the exit status.
+    const std::tuple<QStringList, const char *, std::vector<int>, int> cases[] = {
+        {{app.filePath("test.ift")}, "[3/5] Erase", {SIGTERM}, 3},
+        {simulate, "[1/5] Setup 1", {SIGTERM}, 3},
+        {{"--trace", app.filePath("t.log"), app.filePath("pause.ift")},
+         "[2/5] Setup 2",
+         {SIGINT, SIGINT},
+         130}};
+    for (const auto &[options, phase, kills, status] : cases) {
+        SCOPED_TRACE(phase);
+        sim.terminate(), sim.waitForFinished(5000); // a fresh target for every run
+        startSim(layout + QStringList{"--erase-time", "60000"});
+        startFlash(options);
         ctl.setReadChannel(QProcess::StandardError);
-        QDeadlineTimer deadline(kWait);
-        for (err.clear();
-             !err.contains(phase) && !deadline.hasExpired() && ctl.waitForReadyRead(200);)
-            err += ctl.readAllStandardError();
-        ctl.terminate();
-        EXPECT_EQ(finishFlash(), 3) << phase;
-        EXPECT_EQ(out, "Downloading has been canceled.\n");
-        app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
+        err.clear();
+        await(phase);
+        for (const int signal : kills) {
+            ASSERT_GT(ctl.processId(), 0) << qPrintable(err); // never the test's own group
+            ::kill(ctl.processId(), signal);
+            await("Ctrl-C again ends it at once"); // the first signal has been seen
+        }
+        EXPECT_EQ(finishFlash(), status);
+        EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
     }
+    EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
+    for (QProcess &run : whole)
+        EXPECT_TRUE(run.waitForFinished(kWait) && run.exitCode() == 0);
+    EXPECT_EQ(whole[0].readAllStandardOutput(), "simulated: no device was written\n");
+    EXPECT_TRUE(whole[1].readAllStandardOutput().endsWith(
+        R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
+        "\n"));
 }
 
 } // namespace

@@ -112,7 +112,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
     app.write("BAD.ift", kDescription + "FSA 0000\r\n");
     app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
     app.write("out.ift", "old");
-    app.write("empty.txt", "");
+    app.write("empty.txt", ""), app.write("sim/QARN.ini", "PROTOTYPE 1");
     QDir().mkpath(path("dir.ift"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
     // arguments, exit status, the start of the output; "@" stands for "qarnctl "
@@ -140,6 +140,8 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --trace ROOT/none/t.log a.ift", 2, ""},
         {"flash --help", 0, "usage: @flash"},
         {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
+        {"flash --app-dir=ROOT/sim ROOT/fw/v1/T.ift", 2,
+         "@flash: QARN.ini in ROOT/sim sets PROTOTYPE 1"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
