@@ -63,10 +63,11 @@ TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
             const bool whole = bytes.size() >= (command == 0 ? 1 : 3);
             reopen(fails ? -0.5 : 0);
             port.holdOutput(c.startsWith('~'));
+            if (c.startsWith('~')) // the line takes the bytes, but only after the deadline
+                clock.after(timeout + 1, [this] { port.releaseOutput(); });
             reply.clear();
             (command == 0 ? port.deliver(bytes) : void(reply[command] = bytes));
-            gFuncName = "before";
-            gObtainedCheckSum = 7;
+            gFuncName = "before", gObtainedCheckSum = 7;
             const double start = clock.now();
             EXPECT_EQ(run(), errNo == 0);
             EXPECT_EQ(gErrNo, errNo);
@@ -182,8 +183,7 @@ TEST_F(Steps, ChecksumCommandsCarryTheKernelLengthAndTheAddressRange) {
     for (const auto &[start, end, fcs, outcome] : cases) {
         SCOPED_TRACE(start);
         const bool refused = strlen(outcome) == 3;
-        port.clearRecord();
-        gErrKey.clear();
+        port.clearRecord(), gErrKey.clear();
         gFlashStart = start, gFlashEnd = end, gFlashCheckSum = fcs;
         EXPECT_EQ(CheckFROMCheckSum(), !refused);
         EXPECT_EQ(port.written(), refused ? QByteArray() : Hex(outcome));
@@ -216,10 +216,8 @@ TEST_F(Steps, TheImageGoesInBlocksTheLastPaddedWithFFAndBlankBlocksSkipped) {
         {"the largest blocks", 32767, false, counting, "11121112", 65534}};
     for (const auto &[name, size, sendBlank, image, sent, count] : cases) {
         SCOPED_TRACE(name);
-        commands.clear();
-        blocks.clear();
-        gPacketSize = size;
-        gSendBlankBlocks = sendBlank;
+        commands.clear(), blocks.clear();
+        gPacketSize = size, gSendBlankBlocks = sendBlank;
         ASSERT_TRUE(DownloadPrg(file("p.bin", image)));
         EXPECT_EQ(commands.toHex(), sent);
         EXPECT_EQ(gByteCount, count);

@@ -69,8 +69,7 @@ TEST(Settings, LinesSetTheValuesTheirKeysName) {
     };
     // clang-format on
     for (const auto &[in, want] : rows) {
-        ResetSharedState();
-        SetDefaultSettings();
+        ResetSharedState(), SetDefaultSettings();
         gErrFileName = QStringLiteral("F");
         const bool ok = QARNIniFromBytes(in);
         EXPECT_EQ(ok, gErrNo == 0);

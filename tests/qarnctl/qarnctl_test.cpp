@@ -79,14 +79,13 @@ protected:
                  "lock/LCK.." + name + "=      4242\n",
                  "proc/4242/cmdline=minicom\1-D\1/dev/ttyUSB0\1"})
             app.write(file.section('=', 0, 0), file.section('=', 1).toLatin1().replace('\1', '\0'));
-        for (const QString &dir : QStringList{"sys/bus/usb-serial/drivers/ftdi_sio",
-                                              "sys/class/tty/" + name, "proc/4242/fd"})
+        for (const QString &dir :
+             QStringList{"sys/bus/usb-serial/drivers/ftdi_sio", "sys/class/tty/" + name,
+                         "proc/4242/fd", "fifo", "link"})
             QDir().mkpath(path(dir));
         QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"), path(tty + "/driver"));
         QFile::link(path(tty), path("sys/class/tty/" + name + "/device"));
         QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
-        // Not lock files of their own: a FIFO, and a link to the lock file of pid 4242.
-        QDir().mkpath(path("fifo")), QDir().mkpath(path("link"));
         ::mkfifo(QFile::encodeName(path("fifo/LCK.." + name)).constData(), 0600);
         QFile::link(path("lock/LCK.." + name), path("link/LCK.." + name));
     }
@@ -109,10 +108,9 @@ protected:
 };
 
 TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutputAlone) {
-    app.write("BAD.ift", kDescription + "FSA 0000\r\n");
+    app.write("BAD.ift", kDescription + "FSA 0000\r\n"), app.write("out.ift", "old");
     app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
-    app.write("out.ift", "old");
-    app.write("empty.txt", ""), app.write("sim/QARN.ini", "PROTOTYPE 1");
+    app.write("empty.txt", ""), app.write("p/QARN.ini", "PROTOTYPE 1");
     QDir().mkpath(path("dir.ift"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
     // arguments, exit status, the start of the output; "@" stands for "qarnctl "
@@ -140,8 +138,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --trace ROOT/none/t.log a.ift", 2, ""},
         {"flash --help", 0, "usage: @flash"},
         {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
-        {"flash --app-dir=ROOT/sim ROOT/fw/v1/T.ift", 2,
-         "@flash: QARN.ini in ROOT/sim sets PROTOTYPE 1"},
+        {"flash --app-dir=ROOT/p ROOT/fw/v1/T.ift", 2, "@flash: QARN.ini in ROOT/p sets PROTOTYPE"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
