@@ -424,8 +424,7 @@ int runFlash(const QStringList &args) {
         if (gComm && gComm->isOpen())
             gComm->discardOutput();
         ClosePort();
-        trace.noteOutcome(false, QStringLiteral("0000"));
-        trace.close();
+        trace.noteOutcome(false, QStringLiteral("0000")); // written out at once
         std::fputs("qarnctl flash: ended at once, the port closed\n", stderr);
         std::fflush(nullptr);
         std::_Exit(128 + signal);
