@@ -54,7 +54,7 @@ const char kFlashDescription[] =
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
     "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
-    "under --repeat; no checksum when simulated); the exit statuses stay the same.";
+    "under --repeat; the checksum empty when simulated); the exit statuses stay the same.";
 
 const QString kCommand = QStringLiteral("qarnctl flash");
 
