@@ -20,13 +20,16 @@ uint8_t At(const QByteArray &bytes, int i) {
 }
 
 // Sends a command byte, then the block when there is one, and takes the three-byte reply. A
-// command the port refused is a reply cut short.
+// command the port refused is a reply cut short; a block the line did not take in time is the
+// reply's time-out.
 ReplyEnd Exchange(uint8_t command, const QByteArray &block, QByteArray &reply) {
     reply = QByteArray(3, '\0');
     int16_t sent = SendByte(command);
     if (sent == LinkOk && !block.isEmpty())
         sent = SendBlock(block);
-    const ReplyEnd end = sent == LinkOk ? ReceiveReply(reply) : ReplyEnd::Short;
+    const ReplyEnd end = sent == LinkOk        ? ReceiveReply(reply)
+                         : sent == LinkTimeout ? ReplyEnd::Timeout
+                                               : ReplyEnd::Short;
     gTimeoutActive = false;
     return end;
 }

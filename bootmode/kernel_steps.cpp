@@ -44,13 +44,16 @@ uint16_t ReplyValue(const QByteArray &reply) {
 }
 
 // Sends a command and takes the three-byte reply, all under the deadline armed for `timeout`.
-// A command the port refused is a reply cut short.
+// A command the port refused is a reply cut short; one the line did not take in time is the
+// reply's time-out.
 ReplyEnd Exchange(const QByteArray &command, float timeout, QByteArray &reply) {
     reply = QByteArray(3, '\0');
     ArmDeadline(timeout);
     const int16_t sent =
         command.size() == 1 ? SendByte(static_cast<uint8_t>(command[0])) : SendBlock(command);
-    const ReplyEnd end = sent == LinkOk ? ReceiveReply(reply) : ReplyEnd::Short;
+    const ReplyEnd end = sent == LinkOk        ? ReceiveReply(reply)
+                         : sent == LinkTimeout ? ReplyEnd::Timeout
+                                               : ReplyEnd::Short;
     gTimeoutActive = false;
     return end;
 }

@@ -174,9 +174,15 @@ int16_t SendBlock(const QByteArray &bytes) {
         gRunErrNo = static_cast<int16_t>(code);
         return LinkFault;
     }
-    // No deadline and no Stop here: the block leaves as a whole, unless the port goes away.
+    // A line that stops taking bytes (a frozen adapter, a target hung mid-block) ends the wait at
+    // the deadline or on Stop. What is left unsent goes, so that closing the port does not wait
+    // for it.
     LinkClock &clock = CurrentLinkClock();
     while (PortUsable(port) && port->outBufferCount() > 0) {
+        if ((gTimeoutActive && clock.now() > gDeadline) || gStopRequested) {
+            port->discardOutput();
+            return LinkTimeout;
+        }
         clock.processEvents();
         if (PortUsable(port) && port->outBufferCount() > 0)
             port->waitForActivity(kLinkWaitSlice);

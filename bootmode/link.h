@@ -33,8 +33,8 @@ int16_t SendByte(uint8_t byte);
 // Sends one byte and takes one byte back: LinkOk when it is the same, LinkMismatch when not,
 // LinkTimeout on the deadline or Stop, LinkFault when the port failed.
 int16_t SendByteEcho(uint8_t byte);
-// Sends the bytes in one write and waits until the port has sent them all (no deadline, no
-// Stop). LinkOk, or LinkFault when the port failed.
+// Sends the bytes in one write and waits until the port has sent them all. LinkOk; LinkTimeout
+// on the deadline or Stop, with the unsent bytes discarded; LinkFault when the port failed.
 int16_t SendBlock(const QByteArray &bytes);
 // Fills `buffer` (its size is the count expected) from whatever is waiting, in as many passes
 // as it takes. LinkOk; LinkTimeout on the deadline or Stop (bytes stored so far stay); LinkFault

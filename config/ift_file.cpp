@@ -17,6 +17,9 @@ namespace {
 QByteArray s_plainText;
 bool s_wasProtected = false;
 
+// The longest settling pause a description may ask for, in seconds.
+constexpr float kMaxWaitTime = 600;
+
 // A description is a small text file; anything bigger is not one.
 constexpr qint64 kMaxIftFileSize = kMaxTextFileSize + kIftHeaderSize;
 
@@ -84,8 +87,11 @@ QList<SettingKey> makeDescriptionKeys() {
         {"DF", [](const QString &v) { gIrdFile = fileInFolder(v); }},
         {"UT",
          [](const QString &v) {
+             // A number too large for a single stays as written, for the check after the lines.
              if (const auto f = ToSingle(v))
                  gWaitTime = SingleText(*f);
+             else if (ToNumber(v))
+                 gWaitTime = v;
          }},
         {"UCS", [](const QString &v) { gIrdCheckSum = v; }},
         {"PFN", [](const QString &v) { gPrgFile = fileInFolder(v); }},
@@ -133,6 +139,10 @@ QString unusableKey() {
         return QStringLiteral("CPUT");
     if (gIrdFile.isEmpty())
         return QStringLiteral("DF");
+    // Nothing, not even Stop, shortens the settling pause: it must be one.
+    const std::optional<float> pause = ToSingle(gWaitTime);
+    if (!pause || !(*pause >= 0 && *pause <= kMaxWaitTime))
+        return QStringLiteral("UT");
     if (!isHexText(gIrdCheckSum, 1, 4))
         return QStringLiteral("UCS");
     if (gPrgFile.isEmpty())

@@ -95,7 +95,7 @@ TEST_F(Link, AWaitTakesAByteAlreadyWaitingAndOtherwiseEndsOnlyAtTheDeadlineOrSto
     EXPECT_GT(clock.processEventsCount(), 100); // waits serve window events
 }
 
-TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNot) {
+TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainUntilStopOrTheDeadline) {
     LinkObserver quiet; // watches without a hook of its own
     gLinkObserver = &quiet;
     openPort();
@@ -107,17 +107,21 @@ TEST_F(Link, AnEchoLeavesTheRestWaitingAndABlockWaitsForTheOutputToDrainStopOrNo
     port.setWriteHook(nullptr);
     port.holdOutput(true);
     clock.after(0.4, [this] { port.releaseOutput(); });
-    gStopRequested = true;
     const double start = clock.now();
-    EXPECT_EQ(SendBlock(Hex("0102030405")), LinkOk);
-    EXPECT_GE(clock.now() - start, 0.4);
+    EXPECT_EQ(SendBlock(Hex("0102030405")), LinkOk); // only once it has left, see below
     EXPECT_EQ(port.writes().last(), Hex("0102030405"));
-    clock.after(2, [this] { port.fail(); });
+    // Stop ends the wait (before the deadline; the deadline itself: see the steps), and the rest
+    // is discarded: closing the port cannot wait for it.
+    ArmDeadline(5), clock.after(0.3, [] { gStopRequested = true; });
+    EXPECT_EQ(SendBlock(Hex("01")), LinkTimeout);
+    EXPECT_NEAR(clock.now() - start, 0.7, 0.05);
+    EXPECT_EQ(port.discardOutputCount(), 1);
+    gStopRequested = false, gTimeoutActive = false; // only the port failing ends the next wait
+    clock.after(6, [this] { port.fail(); });        // after the deadline that is not armed
     EXPECT_EQ(SendBlock(Hex("0102")), LinkFault);
     EXPECT_EQ(SendByteEcho(0x11), LinkFault);
     EXPECT_EQ(gRunErrNo, 8018);
-    port.close();
-    openPort();
+    port.close(), openPort();
     port.setWriteError(57);
     EXPECT_EQ(QList({SendByte(0x11), SendByteEcho(0x11), SendBlock(Hex("11"))}),
               QList<int16_t>(3, LinkFault));

@@ -35,24 +35,25 @@ protected:
 TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
     const auto data = [this] { return DownloadPrg(file("p.bin", Hex("01020304"))); };
     const auto blank = [this] { return DownloadPrg(file("p.bin", Hex("FFFFFFFF"))); };
-    // Replies "bytes=number": "-" silence; "!" the port fails half a second after the bytes.
+    // Replies "bytes=number": "-" silence; "!" the port fails half a second after the bytes; "~"
+    // the line stops taking bytes, so a block or a command of several bytes never leaves.
     const std::tuple<const char *, uint8_t, double, std::function<bool()>, const char *> steps[] = {
         {"WaitBootAck", 0, 2, WaitBootAck, "AA=0 55=312 -=310 AA00=313 5500=312 !=313"},
         {"WaitErase", 0, 3, WaitErase, "AA=0 FF=350 55=343 -=340 AA01=343 FF01=350 !=343"},
         {"CheckIrd", 0x10, 2, CheckIrd,
-         "101234=0 101235=371 111234=342 -=340 1012=340 10123400=342 10123500=371 1012!=342"},
+         "101234=0 101235=371 111234=342 -=340 1012=340 10123400=342 10123500=371 1012!=342 ~=340"},
         {"EraseFROM", 0x15, 3, EraseFROM,
          "150000=0 15FFFF=350 151234=343 15FF00=343 140000=342 -=340 15000000=342 15FFFF00=350 "
          "15123400=343 1500!=342"},
         {"DownloadPrg", 0x11, 4, data,
-         "11000A=0 -=340 12000A=342 110000=341 11000A00=342 11000000=341 11!=342"},
+         "11000A=0 -=340 12000A=342 110000=341 11000A00=342 11000000=341 11!=342 ~=340"},
         {"DownloadPrg", 0x12, 5, data,
          "120000=0 -=344 110000=345 12FFFF=360 120001=361 12FF00=361 12=344 12000000=345 "
          "12FFFF00=360 12000100=361 1200!=345"},
         {"DownloadPrg", 0x14, 2, blank,
          "140000=0 -=346 150000=347 140001=347 14000000=347 14!=347"},
         {"CheckFROMCheckSum", 0x13, 2, CheckFROMCheckSum,
-         "13ABCD=0 13ABCE=370 12ABCD=342 -=340 13ABCD00=342 13ABCE00=370 13AB!=342"}};
+         "13ABCD=0 13ABCE=370 12ABCD=342 -=340 13ABCD00=342 13ABCE00=370 13AB!=342 ~=340"}};
     for (const auto &[step, command, timeout, run, cases] : steps) {
         for (const QString &c : QString(cases).split(' ')) {
             SCOPED_TRACE(step + (" " + c).toStdString());
@@ -61,10 +62,12 @@ TEST_F(Steps, EachStepJudgesTheBytesItExpectsAndAStrayByteBehindThem) {
             const int errNo = c.section('=', 1).toInt();
             const bool whole = bytes.size() >= (command == 0 ? 1 : 3);
             reopen(fails ? -0.5 : 0);
+            port.holdOutput(c.startsWith('~'));
+            if (c.startsWith('~')) // the line takes the bytes, but only after the deadline
+                clock.after(timeout + 1, [this] { port.releaseOutput(); });
             reply.clear();
             (command == 0 ? port.deliver(bytes) : void(reply[command] = bytes));
-            gFuncName = "before";
-            gObtainedCheckSum = 7;
+            gFuncName = "before", gObtainedCheckSum = 7;
             const double start = clock.now();
             EXPECT_EQ(run(), errNo == 0);
             EXPECT_EQ(gErrNo, errNo);
@@ -180,8 +183,7 @@ TEST_F(Steps, ChecksumCommandsCarryTheKernelLengthAndTheAddressRange) {
     for (const auto &[start, end, fcs, outcome] : cases) {
         SCOPED_TRACE(start);
         const bool refused = strlen(outcome) == 3;
-        port.clearRecord();
-        gErrKey.clear();
+        port.clearRecord(), gErrKey.clear();
         gFlashStart = start, gFlashEnd = end, gFlashCheckSum = fcs;
         EXPECT_EQ(CheckFROMCheckSum(), !refused);
         EXPECT_EQ(port.written(), refused ? QByteArray() : Hex(outcome));
@@ -214,10 +216,8 @@ TEST_F(Steps, TheImageGoesInBlocksTheLastPaddedWithFFAndBlankBlocksSkipped) {
         {"the largest blocks", 32767, false, counting, "11121112", 65534}};
     for (const auto &[name, size, sendBlank, image, sent, count] : cases) {
         SCOPED_TRACE(name);
-        commands.clear();
-        blocks.clear();
-        gPacketSize = size;
-        gSendBlankBlocks = sendBlank;
+        commands.clear(), blocks.clear();
+        gPacketSize = size, gSendBlankBlocks = sendBlank;
         ASSERT_TRUE(DownloadPrg(file("p.bin", image)));
         EXPECT_EQ(commands.toHex(), sent);
         EXPECT_EQ(gByteCount, count);

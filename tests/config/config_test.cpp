@@ -69,8 +69,7 @@ TEST(Settings, LinesSetTheValuesTheirKeysName) {
     };
     // clang-format on
     for (const auto &[in, want] : rows) {
-        ResetSharedState();
-        SetDefaultSettings();
+        ResetSharedState(), SetDefaultSettings();
         gErrFileName = QStringLiteral("F");
         const bool ok = QARNIniFromBytes(in);
         EXPECT_EQ(ok, gErrNo == 0);
@@ -138,6 +137,7 @@ TEST_F(Description, LinesSetTheValuesADownloadUses) {
         {"BAUD 019200", "br=19200 br2=4800"}, {"BRATE 019200", "br=019200"},
         {"PARITY E\r\nDLENGTH 07\r\nSBIT 2", "par=N dl=7 stop=2"}, {"PARI 1\r\nDLEN 6\r\nSTOP 1.5", "par=O dl=6 stop=1.5"},
         {"PIZE 128\r\nNDTCD 1\r\nSETUPINFO 0\r\nUT abc", "pk=128 blank=1 setup=0 ut=2.5"}, {"NDTCD 01\r\nUT 4", "blank=0 ut=4"},
+        {"UT 600", "err=0/0 ut=600"}, {"UT 1E30", "err=123/0 key=UT file=store/v1/FW.ift"}, {"UT 600.01", "key=UT"}, {"UT -1", "key=UT"}, {"UT 1E39", "key=UT"},
         {"PROTOTYPE 9\r\nLANGUAGE 0\r\nPORT 7\r\nDPDSIZE 0", "err=0/0 proto=0 lang=100 port=3 pk=512"},
         {"DF", "err=123/0 key=DF"}, {"UCS 12345", "key=UCS"}, {"UCS 12G4", "key=UCS"}, {"PFN", "key=PFN"},
         {"FSA 0000000", "key=FSA"}, {"FSA 000000000", "key=FSA"}, {"FEA 0003FFFX", "key=FEA"}, {"FCS", "key=FCS"},

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 constexpr int kWait = 30000; // ms; every time-out of the descriptions is far below it
@@ -102,8 +104,7 @@ TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFla
     QProcess make;
     for (const auto &[program, options, status, message] : refusals) {
         make.start(program, options);
-        ASSERT_TRUE(make.waitForFinished(kWait));
-        EXPECT_EQ(make.exitCode(), status);
+        EXPECT_EQ(make.waitForFinished(kWait) ? make.exitCode() : -1, status);
         EXPECT_TRUE(make.readAllStandardError().contains(message)) << message;
     }
     EXPECT_FALSE(app.exists("x/torvane.cha") || app.exists("a b/torvane.cha"));
@@ -112,8 +113,8 @@ TEST_F(FlashOverPty, TheDemoFolderHoldsAVersionPerVariantThatWritesTheTargetsFla
     make.start(MAKE_DEMO_APP_PATH,
                {"--out", app.path(), "--bin", BIN_DIR, "--kernel-size", "1024", "--image-size",
                 "8192", "--rate", "115200", "--ut", "0", "--trace"});
-    ASSERT_TRUE(make.waitForFinished(kWait));
-    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+    ASSERT_TRUE(make.waitForFinished(kWait) && make.exitCode() == 0)
+        << make.readAllStandardError().toStdString();
     EXPECT_TRUE(QFileInfo(app.filePath("qarn")).isExecutable());
     ASSERT_TRUE(QFile::link(app.filePath("gone"), app.filePath("COM1"))); // a stale link
     const QStringList versions = QString(app.read("demo-versions.txt")).split('\n');
@@ -171,8 +172,7 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
         EXPECT_EQ(finishFlash(), expected.startsWith('E') ? 1 : 0);
         EXPECT_TRUE(out.startsWith(expected)) << qPrintable(out);
         sim.terminate();
-        ASSERT_TRUE(sim.waitForFinished(5000));
-        EXPECT_EQ(sim.exitCode(), 0);
+        EXPECT_TRUE(sim.waitForFinished(5000) && sim.exitCode() == 0);
         EXPECT_FALSE(QFileInfo(app.filePath("COM1")).isSymLink());
         if (out.startsWith("checksum")) {
             EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
@@ -182,22 +182,45 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
     }
 }
 
-TEST_F(FlashOverPty, SigtermStopsARunWithTheCancelMessage) {
-    // A run waiting for the erase (30 s erase time-out), then a simulated run without any port.
+TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
-    startSim(layout + QStringList{"--erase-time", "60000"});
-    for (const char *phase : {"[3/5] Erase", "[1/5] Setup 1"}) {
-        startFlash({app.filePath("test.ift")});
-        ctl.setReadChannel(QProcess::StandardError);
-        QDeadlineTimer deadline(kWait);
-        for (err.clear();
-             !err.contains(phase) && !deadline.hasExpired() && ctl.waitForReadyRead(200);)
-            err += ctl.readAllStandardError();
-        ctl.terminate();
-        EXPECT_EQ(finishFlash(), 3) << phase;
-        EXPECT_EQ(out, "Downloading has been canceled.\n");
-        app.write("QARN.ini", "LANGUAGE 1\r\nPORT 1\r\nPROTOTYPE 1\r\n");
+    app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");
+    app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
+    const QStringList simulate{"--simulate", "--app-dir", app.filePath("sim"),
+                               app.filePath("test.ift")},
+        pause{"--trace", app.filePath("t.log"), app.filePath("pause.ift")};
+    QProcess whole[2]; // simulated runs acted out to their end meanwhile: no checksum
+    whole[0].start(QARNCTL_PATH, QStringList{"flash"} + simulate);
+    whole[1].start(QARNCTL_PATH, QStringList{"flash", "--json"} + simulate);
+    const auto await = [this](const char *text) { // on standard error, while qarnctl runs
+        for (QDeadlineTimer end(kWait); !err.contains(text) && ctl.state() && !end.hasExpired();)
+            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
+    };
+    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 600): signals, exit status.
+    const std::tuple<QStringList, const char *, std::vector<int>, int> cases[] = {
+        {{app.filePath("test.ift")}, "[3/5] Erase", {SIGTERM}, 3},
+        {simulate, "[1/5] Setup 1", {SIGTERM}, 3},
+        {pause, "[2/5] Setup 2", {SIGINT, SIGINT}, 130}};
+    for (const auto &[options, phase, kills, status] : cases) {
+        SCOPED_TRACE(phase);
+        sim.terminate(), sim.waitForFinished(5000); // a fresh target for every run
+        startSim(layout + QStringList{"--erase-time", "60000"});
+        startFlash(options);
+        ctl.setReadChannel(QProcess::StandardError), err.clear();
+        await(phase);
+        for (const int signal : kills) {
+            ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), signal) == 0); // 0 is us
+            await("Ctrl-C again ends it at once"); // the first signal has been seen
+        }
+        EXPECT_EQ(finishFlash(), status);
+        EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
     }
+    EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
+    EXPECT_TRUE(whole[0].waitForFinished(kWait) && whole[1].waitForFinished(kWait));
+    EXPECT_EQ(whole[0].readAllStandardOutput() + whole[1].readAllStandardOutput().right(59),
+              "simulated: no device was written\n"
+              R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
+              "\n");
 }
 
 } // namespace

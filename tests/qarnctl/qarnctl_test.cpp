@@ -82,12 +82,15 @@ protected:
                  "lock/LCK.." + name + "=      4242\n",
                  "proc/4242/cmdline=minicom\1-D\1/dev/ttyUSB0\1"})
             app.write(file.section('=', 0, 0), file.section('=', 1).toLatin1().replace('\1', '\0'));
-        for (const QString &dir : QStringList{"sys/bus/usb-serial/drivers/ftdi_sio",
-                                              "sys/class/tty/" + name, "proc/4242/fd"})
+        for (const QString &dir :
+             QStringList{"sys/bus/usb-serial/drivers/ftdi_sio", "sys/class/tty/" + name,
+                         "proc/4242/fd", "fifo", "link"})
             QDir().mkpath(path(dir));
         QFile::link(path("sys/bus/usb-serial/drivers/ftdi_sio"), path(tty + "/driver"));
         QFile::link(path(tty), path("sys/class/tty/" + name + "/device"));
         QFile::link(pty, path("proc/4242/fd/" + name)); // one per line the test opened
+        ::mkfifo(QFile::encodeName(path("fifo/LCK.." + name)).constData(), 0600);
+        QFile::link(path("lock/LCK.." + name), path("link/LCK.." + name));
     }
     // The doctor's report as text lines; --json gives the same lines, all with " => ".
     QStringList doctor(const QString &args, int &exitCode) {
@@ -108,10 +111,9 @@ protected:
 };
 
 TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutputAlone) {
-    app.write("BAD.ift", kDescription + "FSA 0000\r\n");
+    app.write("BAD.ift", kDescription + "FSA 0000\r\n"), app.write("out.ift", "old");
     app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
-    app.write("out.ift", "old");
-    app.write("empty.txt", "");
+    app.write("empty.txt", ""), app.write("p/QARN.ini", "PROTOTYPE 1");
     QDir().mkpath(path("dir.ift"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
     // arguments, exit status, the start of the output; "@" stands for "qarnctl "
@@ -139,6 +141,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --trace ROOT/none/t.log a.ift", 2, ""},
         {"flash --help", 0, "usage: @flash"},
         {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
+        {"flash --app-dir=ROOT/p ROOT/fw/v1/T.ift", 2, "@flash: QARN.ini in ROOT/p sets PROTOTYPE"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
@@ -208,7 +211,9 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "9600,N,9,1: "
          "run-time code 5 (Invalid procedure call or argument) => these line settings are not "
          "usable\nFAIL probe   not tried: the port is not usable => mend the failed checks"},
-        {"-", "--port=1 --sysfs ROOT/sys --proc ROOT/proc --lock-dir ROOT/lock --probe ROOT/none",
+        {"-",
+         "--port=1 --sysfs ROOT/sys --proc ROOT/proc --lock-dir ROOT/lock --lock-dir ROOT/link "
+         "--probe ROOT/none",
          1,
          "OK   port    port 1 is COM1 -> PTY, a character device\n"
          "FAIL access  $USER may not read and write it (crw-rw---- OWNER:GROUP, $USER is not in "
@@ -223,12 +228,13 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
-        {"-", "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --json", 0,
+        {"-", "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo "
+              "--json", 0,
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
-         "WARN busy    stale lock file ROOT/lock/LCK..NAME: its process no longer runs => remove "
-         "it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, latency timer 16 ms, which QARN "
-         "could not switch to 1 ms (low-latency flag: not readable on this port (ENOTTY), nothing "
-         "changed; the timer read 16 ms): the echoed transfer\n"
+         "WARN busy    stale lock file ROOT/lock/LCK..NAME, ROOT/fifo/LCK..NAME: it names no "
+         "running process => remove it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, "
+         "latency timer 16 ms, which QARN could not switch to 1 ms (low-latency flag: not readable "
+         "on this port (ENOTTY), nothing changed; the timer read 16 ms): the echoed transfer\n"
          "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());

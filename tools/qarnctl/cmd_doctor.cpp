@@ -270,7 +270,7 @@ private:
                 continue;
             seen.insert(canonical);
             const qint64 pid =
-                QString::fromLatin1(ReadSmallFile(file).split('\n').first()).trimmed().toLongLong();
+                QString::fromLatin1(ReadLockFile(file).split('\n').first()).trimmed().toLongLong();
             if (pid > 0 && QFileInfo::exists(procDir.filePath(QString::number(pid)))) {
                 holders << QStringLiteral("lock file %1 of pid %2 (%3)")
                                .arg(file)
@@ -296,7 +296,7 @@ private:
         }
         if (!stale.isEmpty()) {
             add(name, Status::Warn,
-                QStringLiteral("stale lock file %1: its process no longer runs")
+                QStringLiteral("stale lock file %1: it names no running process")
                     .arg(stale.join(QStringLiteral(", "))),
                 QStringLiteral("remove it: sudo rm %1").arg(stale.join(u' ')));
             return true;

@@ -8,6 +8,7 @@
 #include "download.h"
 #include "error_messages.h"
 #include "ift_file.h"
+#include "link.h"
 #include "number_text.h"
 #include "qt_serial_port.h"
 #include "shared_state.h"
@@ -25,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -33,23 +35,27 @@ const char kFlashDescription[] =
     "Downloads the firmware that FILE.ift describes into the target, as the Start button does:\n"
     "reads QARN.ini from the application folder and the description, opens port N (the file\n"
     "COMn in the application folder when it exists, else /dev/ttyS<n-1>), and runs the\n"
-    "description's download sequence. With PROTOTYPE other than 0 in QARN.ini it runs the\n"
-    "simulated download instead, without any port. The host's hand-off files are not touched.\n"
-    "The port runs with the low-latency flag while it is open; a USB adapter whose driver does\n"
-    "not take it, with a latency timer above 2 ms, is named on standard error once it is open.\n"
+    "description's download sequence. With --simulate it acts the download out instead, without\n"
+    "any port, and writes nothing; PROTOTYPE other than 0 in QARN.ini (the simulation mode) is\n"
+    "refused without it. The host's hand-off files are not touched. The port runs with the\n"
+    "low-latency flag while it is open; a USB adapter whose driver does not take it, with a\n"
+    "latency timer above 2 ms, is named on standard error once it is open.\n"
     "\n"
     "Standard error shows each phase by its name in the chosen language and a progress bar for\n"
     "each transfer (one line per phase and per tenth of a transfer when it is not a terminal).\n"
     "\n"
     "Exit status and standard output:\n"
-    "  0  the download succeeded; the last line is checksum=XXXX (the target's flash checksum)\n"
+    "  0  the download succeeded; the last line is checksum=XXXX (the target's flash checksum),\n"
+    "     or \"simulated: no device was written\" under --simulate\n"
     "  1  it failed; the lines are E<number> and the error text with the step's name\n"
-    "  2  usage error\n"
+    "  2  usage error, or PROTOTYPE in QARN.ini without --simulate\n"
     "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n"
+    "  130 (143 after SIGTERM): a second signal ended it at once, inside any wait; the port is\n"
+    "     closed and standard output says nothing more\n"
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
-    "\"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\" under\n"
-    "--repeat); the exit statuses stay the same.";
+    "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
+    "under --repeat; the checksum empty when simulated); the exit statuses stay the same.";
 
 const QString kCommand = QStringLiteral("qarnctl flash");
 
@@ -58,8 +64,8 @@ constexpr int kBarWidth = 30;
 
 int gSignalPipe[2] = {-1, -1};
 
-void onStopSignal(int) {
-    const char byte = 1;
+void onStopSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
 }
 
@@ -196,7 +202,8 @@ private:
 };
 
 // SIGINT and SIGTERM reach the download as the Stop Downloading button: the handler only writes
-// to a pipe, and the flag is set from the event loop, which the download serves while it waits.
+// the signal's number to a pipe, and the flag is set from the event loop, which the download
+// serves in every wait (at least every 100 ms, the settling pause included).
 class StopOnSignal {
 public:
     StopOnSignal() {
@@ -205,10 +212,13 @@ public:
         ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
         m_notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read);
         QObject::connect(m_notifier, &QSocketNotifier::activated, [this] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(gSignalPipe[0], &byte, 1);
-            m_signalled = true;
+            char signal = 0;
+            if (::read(gSignalPipe[0], &signal, 1) != 1)
+                return;
+            ++m_count;
             gStopRequested = true;
+            if (m_action)
+                m_action(signal, m_count);
         });
         struct sigaction action = {};
         action.sa_handler = onStopSignal;
@@ -227,17 +237,21 @@ public:
         }
     }
 
-    bool signalled() const { return m_signalled; }
+    // Runs `action` with the signal's number and the count so far on every signal, from the
+    // event loop, after the Stop is set.
+    void onSignal(std::function<void(int, int)> action) { m_action = std::move(action); }
+    bool signalled() const { return m_count > 0; }
     // The download forgets a Stop at some points (before an erase wait, before a blank block);
     // a signal is not forgotten: it stays requested until the run ends.
     void reassert() const {
-        if (m_signalled)
+        if (m_count > 0)
             gStopRequested = true;
     }
 
 private:
     QSocketNotifier *m_notifier = nullptr;
-    bool m_signalled = false;
+    int m_count = 0;
+    std::function<void(int, int)> m_action;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
 };
@@ -246,12 +260,13 @@ QString windowText(QString text) {
     return text.replace("\r\n", "\n");
 }
 
-// The outcome of a run as one JSON line: "ok", "failed" or "stopped", the error number and its
-// text (0 and "" after success), and the target's checksum.
+// The outcome of a run as one JSON line: "ok", "simulated", "failed" or "stopped", the error
+// number and its text (0 and "" after success), and the target's checksum ("" when simulated).
 void printOutcome(const QString &outcome, const QString &checksum, int run) {
+    const bool done = outcome == u"ok" || outcome == u"simulated";
     QJsonObject line{{"outcome", outcome},
-                     {"errno", outcome == u"ok" ? 0 : int(gErrNo)},
-                     {"error", outcome == u"ok"        ? QString()
+                     {"errno", done ? 0 : int(gErrNo)},
+                     {"error", done                    ? QString()
                                : outcome == u"stopped" ? Msg(127)
                                                        : windowText(ErrorWindowText())},
                      {"checksum", checksum}};
@@ -337,11 +352,14 @@ int runFlash(const QStringList &args) {
         "FILE");
     const QCommandLineOption jsonOption("json", "progress and result as JSON lines on standard "
                                                 "output, for scripts");
+    const QCommandLineOption simulateOption(
+        "simulate", "act the download out without any port (the simulation mode that PROTOTYPE "
+                    "in QARN.ini selects): nothing is written, and no checksum is reported");
     const QCommandLineOption sysfsOption(
         "sysfs", "sysfs root where the adapter's latency timer is read (default /sys)", "DIR",
         "/sys");
-    parser.addOptions(
-        {appDirOption, portOption, repeatOption, traceOption, jsonOption, sysfsOption});
+    parser.addOptions({appDirOption, portOption, repeatOption, traceOption, jsonOption,
+                       simulateOption, sysfsOption});
     parser.addPositionalArgument("FILE.ift", "the firmware description to download");
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
@@ -354,6 +372,7 @@ int runFlash(const QStringList &args) {
     const QString port = parser.value(portOption);
     const QString tracePath = parser.value(traceOption);
     const bool json = parser.isSet(jsonOption);
+    const bool simulated = parser.isSet(simulateOption);
     int repeat = 1;
     if (parser.isSet(repeatOption)) {
         bool number = false;
@@ -381,12 +400,21 @@ int runFlash(const QStringList &args) {
         trace.noteOutcome(false, QStringLiteral("0000"));
         return reportFailure(json, QStringLiteral("0000"));
     }
+    // The simulation mode writes nothing: a script must ask for it by name, or its log would
+    // show a device flashed that was never touched.
+    if (gPrototype != 0 && !simulated) {
+        std::fprintf(stderr,
+                     "qarnctl flash: QARN.ini in %s sets PROTOTYPE %d, the simulation mode: no "
+                     "device would be written. Give --simulate to act the download out, or set "
+                     "PROTOTYPE 0 in QARN.ini.\n",
+                     qPrintable(gAppDir), int(gPrototype));
+        return 2;
+    }
     if (!port.isEmpty())
         gPort = port;
 
     QtSerialPort serial;
     LatencyWarning latency(parser.value(sysfsOption), serial);
-    const bool simulated = gPrototype != 0;
     gComm = simulated ? nullptr : &serial;
     gStopRequested = false;
     gDownloadState = 0;
@@ -403,10 +431,31 @@ int runFlash(const QStringList &args) {
     refresh.start();
     QObject::connect(&refresh, &QTimer::timeout, [&] { latency.poll(); });
 
+    // The first signal stops the run at its next wait. A second ends the command at once, inside
+    // whatever wait the run is in (the settling pause does not look at Stop): what is left
+    // unsent is discarded and the port closed through the link, as every run closes it, the
+    // trace gets its outcome, and the status tells the signal (130 for Ctrl-C).
+    stop.onSignal([&](int signal, int count) {
+        progress.finish();
+        if (count == 1) {
+            std::fputs("qarnctl flash: stopping at the next wait; Ctrl-C again ends it at once\n",
+                       stderr);
+            return;
+        }
+        if (gComm && gComm->isOpen())
+            gComm->discardOutput();
+        ClosePort();
+        trace.noteOutcome(false, QStringLiteral("0000")); // written out at once
+        std::fputs("qarnctl flash: ended at once, the port closed\n", stderr);
+        std::fflush(nullptr);
+        std::_Exit(128 + signal);
+    });
+
     QString checksum;
     bool ok = true;
     // The data phase leaves the data bit rate behind: every run starts at the boot bit rate.
     const QString bootBitRate = gBitRate;
+    const QString okOutcome = simulated ? QStringLiteral("simulated") : QStringLiteral("ok");
     for (int run = 1; run <= repeat && ok; ++run) {
         gBitRate = bootBitRate;
         gStopRequested = false;
@@ -416,15 +465,18 @@ int runFlash(const QStringList &args) {
         // A signal that came while the description was read stops the run before it starts.
         QCoreApplication::processEvents();
         ok = !stop.signalled() && (simulated ? SimulateDownload(checksum) : RunDownload(checksum));
+        if (simulated)
+            checksum.clear(); // the description's FCS, not a target's
         if (repeat > 1 && json) {
             progress.poll();
-            printOutcome(ok ? "ok" : stop.signalled() ? "stopped" : "failed", checksum, run);
+            printOutcome(ok ? okOutcome : stop.signalled() ? "stopped" : "failed", checksum, run);
         } else if (repeat > 1) {
             progress.poll();
             printOut(QString("run %1/%2: %3\n")
                          .arg(run)
                          .arg(repeat)
-                         .arg(ok ? "checksum=" + checksum : QString("E%1").arg(gErrNo)));
+                         .arg(ok ? (simulated ? okOutcome : "checksum=" + checksum)
+                                 : QString("E%1").arg(gErrNo)));
         }
     }
     refresh.stop();
@@ -432,13 +484,14 @@ int runFlash(const QStringList &args) {
     progress.poll();
     progress.finish();
     gComm = nullptr;
-    trace.noteOutcome(ok, checksum);
+    trace.noteOutcome(ok, simulated ? QStringLiteral("none (simulated)") : checksum);
     trace.close();
 
     if (ok && json && repeat == 1)
-        printOutcome("ok", checksum, 0);
+        printOutcome(okOutcome, checksum, 0);
     else if (ok && !json)
-        printOut(QString("checksum=%1\n").arg(checksum));
+        printOut(simulated ? QString("simulated: no device was written\n")
+                           : QString("checksum=%1\n").arg(checksum));
     if (ok)
         return 0;
     if (stop.signalled())

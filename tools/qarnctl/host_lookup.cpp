@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,6 +11,24 @@
 QByteArray ReadSmallFile(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
+}
+
+QByteArray ReadLockFile(const QString &path) {
+    // Anyone may put anything under a lock file's name: a FIFO must not wait for a writer, a
+    // link is not followed, a device is not read, and a huge file is not read to its end.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray bytes;
+    struct stat info = {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        bytes.resize(128); // a process id and a line end, with room to spare
+        const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+        bytes.resize(n > 0 ? n : 0);
+    }
+    ::close(fd);
+    return bytes;
 }
 
 QString CommandLineOf(const QString &proc, qint64 pid) {

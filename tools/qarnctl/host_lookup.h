@@ -34,3 +34,6 @@ QList<Holder> HoldersOf(const QString &proc, const QString &device);
 
 QString CommandLineOf(const QString &proc, qint64 pid); // "?" when unknown
 QByteArray ReadSmallFile(const QString &path);          // up to 64 KiB; empty when unreadable
+// The first bytes of a serial lock file (its holder's process id); empty when it is not a
+// regular file of its own (a link, a FIFO, a device) or cannot be read.
+QByteArray ReadLockFile(const QString &path);
