@@ -1,19 +1,13 @@
-// What the user sees, for end-to-end tests: preloaded into the real executable (LD_PRELOAD) with
-// QARN_DUMP_WINDOWS naming a file, this library installs itself with the application object,
-// so the product carries no hook for it. Every window shown appends its title and the texts of
-// its labels and buttons to the file (UTF-8, one "objectName: text" line each, line breaks
-// written as \n).
+// What the user sees, for end-to-end tests. Preloaded into the real executable (LD_PRELOAD) with
+// QARN_DUMP_WINDOWS naming a file, this library installs itself with the application object, so
+// the product carries no hook for it: every window shown appends its title and the texts of its
+// labels to the file (UTF-8, "  objectName: text" lines, line breaks written as \n).
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
 
 namespace {
-
-QString oneLine(QString text) {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\\n")).replace(u'\n', "\\n");
-}
 
 class WindowDump : public QObject {
 public:
@@ -22,17 +16,16 @@ public:
         const auto *window = qobject_cast<QWidget *>(watched);
         if (event->type() != QEvent::Show || !window || !window->isWindow())
             return false;
-        QString text = "window: " + oneLine(window->windowTitle()) + u'\n';
-        for (const QWidget *child : window->findChildren<QWidget *>()) {
-            const auto *label = qobject_cast<const QLabel *>(child);
-            const auto *button = qobject_cast<const QAbstractButton *>(child);
-            const QString value = label ? label->text() : button ? button->text() : QString();
-            if (!child->objectName().isEmpty() && !value.isEmpty())
-                text += "  " + child->objectName() + ": " + oneLine(value) + u'\n';
-        }
         QFile file(qEnvironmentVariable("QARN_DUMP_WINDOWS"));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-            file.write(text.toUtf8());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        QString text = "window: " + window->windowTitle() + u'\n';
+        for (const QLabel *label : window->findChildren<QLabel *>()) {
+            if (!label->objectName().isEmpty() && !label->text().isEmpty())
+                text += "  " + label->objectName() + ": " +
+                        QString(label->text()).replace("\r\n", "\\n").replace(u'\n', "\\n") + u'\n';
+        }
+        file.write(text.toUtf8());
         return false;
     }
 };
