@@ -187,17 +187,20 @@ echo
 echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"
 echo "kernel transfer, from the echo leaving to the host's next byte arriving ($RUNS runs, medians)"
 printf '%-8s %10s %10s %10s %10s\n' "host" "kernel s" "x floor" "median us" "p99 us"
-declare -A hostKernels hostMedians hostP99s
+declare -A hostKernels hostRatios hostMedians hostP99s
 for ((run = 0; run < RUNS; run++)); do
     for host in floor qarnctl window; do
         measure_host "$rate" "$host" ""
+        [ "$host" = floor ] && floor=$KERNEL_S
         hostKernels[$host]+="$KERNEL_S " hostMedians[$host]+="$MEDIAN " hostP99s[$host]+="$P99 "
+        hostRatios[$host]+="$(awk -v k="$KERNEL_S" -v f="$floor" 'BEGIN { printf "%.3f", k / f }') "
     done
 done
-floor=$(median ${hostKernels[floor]})
+# "x floor" is the median of each run's ratio to the floor's run just before it, so that a
+# machine that changes its pace between runs does not decide it.
 for host in floor qarnctl window; do
-    awk -v h="$host" -v k="$(median ${hostKernels[$host]})" -v f="$floor" -v m="$(median ${hostMedians[$host]})" \
-        -v p="$(median ${hostP99s[$host]})" \
-        'BEGIN { printf "%-8s %10.4f %10.2f %10.1f %10.1f\n", h, k, k / f, m, p }'
+    awk -v h="$host" -v k="$(median ${hostKernels[$host]})" -v x="$(median ${hostRatios[$host]})" \
+        -v m="$(median ${hostMedians[$host]})" -v p="$(median ${hostP99s[$host]})" \
+        'BEGIN { printf "%-8s %10.4f %10.2f %10.1f %10.1f\n", h, k, x, m, p }'
     echo "         every kernel time: ${hostKernels[$host]}"
 done
