@@ -7,6 +7,7 @@
 #include "serial_port.h"
 #include "shared_state.h"
 
+#include <algorithm>
 #include <cmath>
 
 LinkObserver *gLinkObserver = nullptr;
@@ -49,11 +50,16 @@ void PassPortNote() {
         gLinkObserver->onNote(note);
 }
 
+// When the waits for data last served window events, on the link clock.
+double lastServed = 0;
+
 // Waits until at least one byte is waiting. LinkOk, LinkTimeout (deadline with no byte waiting,
-// or Stop) or LinkFault (the port is gone).
+// or Stop) or LinkFault (the port is gone). Blocks on the port, serving window events between
+// blocks whenever kLinkServeEvery has passed since they were last served.
 int16_t WaitForData() {
     SerialPortInterface *port = gComm;
     LinkClock &clock = CurrentLinkClock();
+    const double serveEvery = std::chrono::duration<double>(kLinkServeEvery).count();
     for (;;) {
         if (!PortUsable(port)) {
             NotePortLost();
@@ -61,14 +67,21 @@ int16_t WaitForData() {
         }
         if (port->inBufferCount() >= 1)
             return LinkOk;
-        if (gTimeoutActive && clock.now() > gDeadline)
+        double now = clock.now();
+        if (gTimeoutActive && now > gDeadline)
             return LinkTimeout;
         if (gStopRequested)
             return LinkTimeout;
-        clock.processEvents();
+        // A clock that went back (another clock installed) serves at once.
+        if (now - lastServed >= serveEvery || now < lastServed) {
+            clock.processEvents();
+            lastServed = clock.now();
+            continue; // an event may have pressed Stop, or the port may have failed
+        }
         // Block briefly instead of spinning; returns early when a byte arrives.
-        if (PortUsable(port) && port->inBufferCount() == 0)
-            port->waitForActivity(kLinkWaitSlice);
+        const auto untilServe =
+            std::chrono::milliseconds(int((lastServed + serveEvery - now) * 1000.0) + 1);
+        port->waitForActivity(std::min(kLinkWaitSlice, untilServe));
     }
 }
 

@@ -16,6 +16,9 @@ constexpr int16_t LinkTimeout = 255;  // deadline passed with no byte waiting, o
 
 // How long one wait for the port blocks before the deadline and Stop are looked at again.
 constexpr std::chrono::milliseconds kLinkWaitSlice{15};
+// While a wait for data lasts, window events are served at least this often (and not at every
+// byte: an echoed kernel transfer waits thousands of times, each for a few microseconds).
+constexpr std::chrono::milliseconds kLinkServeEvery{10};
 
 // Opens gComm at gBitRate/gParity/gDataBits/gStopBits on port gPort. 0 when open, 255 when
 // the port number is not valid (8002), 99 for any other failure (code in gRunErrNo).

@@ -4,11 +4,15 @@
 #include "run_errors.h"
 #include "shared_state.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
+
+#include <algorithm>
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -134,8 +138,8 @@ int QtSerialPort::inBufferCount() {
         return 0;
     // Look at the device itself: the bit-rate adjustment counts after a sleep in which no
     // event was served.
-    if (m_port.bytesAvailable() == 0)
-        m_port.waitForReadyRead(0);
+    if (m_port.bytesAvailable() == 0 && deviceHasInput(std::chrono::milliseconds(0)))
+        m_port.waitForReadyRead(0); // takes the bytes into the port
     return int(m_port.bytesAvailable());
 }
 
@@ -156,7 +160,24 @@ void QtSerialPort::discardInput() {
 int QtSerialPort::write(const QByteArray &bytes) {
     if (!m_port.isOpen() || m_failed)
         return RunError::PortNotOpen;
-    if (m_port.write(bytes) != bytes.size())
+    qsizetype sent = 0;
+#ifndef Q_OS_WIN
+    if (m_port.bytesToWrite() == 0) {
+        // Nothing queued in the port: straight to the device, as the port would write them at
+        // once anyway, without its queue and the write notification it turns on and off again
+        // (an echoed kernel transfer writes thousands of single bytes).
+        const ssize_t n = ::write(m_port.handle(), bytes.constData(), size_t(bytes.size()));
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            m_failed = true; // as the port itself would find it: the device has gone away
+            return RunError::PortNotOpen;
+        }
+        sent = std::max<qsizetype>(n, 0);
+    }
+#endif
+    if (sent == bytes.size())
+        return 0;
+    // What the device did not take waits in the port's queue.
+    if (m_port.write(bytes.mid(sent)) != bytes.size() - sent)
         return m_failed ? RunError::PortNotOpen : RunError::DeviceIo;
     // Start sending now rather than at the next turn of the event loop.
     m_port.flush();
@@ -177,28 +198,29 @@ void QtSerialPort::discardOutput() {
 void QtSerialPort::waitForActivity(std::chrono::milliseconds limit) {
     if (!m_port.isOpen() || m_failed)
         return;
-    if (m_port.bytesAvailable() > 0 && m_port.bytesToWrite() == 0)
-        return;
-    if (!QCoreApplication::instance()) {
-        // No event loop to serve: block on the port itself.
-        if (m_port.bytesToWrite() > 0)
-            m_port.waitForBytesWritten(int(limit.count()));
-        else
-            m_port.waitForReadyRead(int(limit.count()));
+    if (m_port.bytesToWrite() > 0) {
+        m_port.waitForBytesWritten(int(limit.count()));
         return;
     }
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&m_port, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
-    QObject::connect(&m_port, &QSerialPort::bytesWritten, &loop, [this, &loop] {
-        if (m_port.bytesToWrite() == 0)
-            loop.quit();
-    });
-    QObject::connect(&m_port, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
-    timer.start(limit);
-    loop.exec();
+    if (m_port.bytesAvailable() > 0)
+        return;
+    // Block on the device itself, not in an event loop: the link serves window events between
+    // waits.
+    if (deviceHasInput(limit))
+        m_port.waitForReadyRead(0); // takes the bytes into the port
+}
+
+bool QtSerialPort::deviceHasInput(std::chrono::milliseconds limit) {
+#ifdef Q_OS_WIN
+    m_port.waitForReadyRead(int(limit.count())); // takes any bytes into the port itself
+    return false;
+#else
+    // The port's own wait would report "nothing yet" as a timeout error, with a translated
+    // message, thousands of times in a kernel transfer. A hang-up counts as input too: reading
+    // it is how the port finds that the device has gone away.
+    pollfd device{int(m_port.handle()), POLLIN, 0};
+    return ::poll(&device, 1, int(limit.count())) > 0;
+#endif
 }
 
 void QtSerialPort::noteError(QSerialPort::SerialPortError error) {

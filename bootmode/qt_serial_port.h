@@ -40,6 +40,8 @@ public:
 
 private:
     void noteError(QSerialPort::SerialPortError error);
+    // Waits up to `limit` until the device itself has bytes to read or has hung up.
+    bool deviceHasInput(std::chrono::milliseconds limit);
 
     QSerialPort m_port;
     bool m_failed = false;

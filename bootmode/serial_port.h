@@ -34,8 +34,9 @@ public:
     // a failed port reads nothing and writes nothing until it is closed and opened again.
     virtual bool hasFailed() const = 0;
 
-    // Blocks for at most `limit`, serving window events meanwhile, and returns early when a
-    // byte arrives, the output drains or the port fails. Keeps waits from spinning the CPU.
+    // Blocks for at most `limit` and returns early when a byte arrives, the output drains or
+    // the port fails. Keeps waits from spinning the CPU; the caller serves window events
+    // between waits.
     virtual void waitForActivity(std::chrono::milliseconds limit) = 0;
 
     // What the last open or close did beyond the line settings, in one line for the trace; ""

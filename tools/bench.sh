@@ -11,8 +11,20 @@
 # downloading process as a share of one core. Goals: ratio at most 1.10, CPU at most 10 %.
 # Each figure is the median of QARN_BENCH_RUNS downloads (default 3), so that one run disturbed
 # by other work on the machine does not decide it; the runs with and without the trace take
-# turns. The figures are printed, not judged: the exit status is 0 when every download
-# succeeded.
+# turns.
+#
+# Then, at 115200 bit/s and paced, the download through a simulated USB adapter that holds the
+# target's bytes for its latency timer (16 ms, an FTDI chip's default, once; 1 ms, the low-latency
+# setting, QARN_BENCH_RUNS times): wall time, the kernel transfer alone (from the target's clock:
+# first length byte in to last echo out) and both against their time on the wire.
+#
+# Last, the host's own reaction, unpaced: for every echo of the kernel transfer, the time from
+# the echo leaving the target to the host's next byte arriving, as the target's clock sees it
+# (median and 99th percentile in microseconds), and the transfer's time, for the plainest
+# possible host (qarn-bench-floor: blocking read and write, the kernel transfer only), for
+# qarnctl flash and for the window's own run (qarn-bench-window, offscreen); medians of
+# QARN_BENCH_RUNS runs, taking turns. The figures are printed, not judged: the exit status is 0
+# when every download succeeded.
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: tools/bench.sh BUILDDIR}" && pwd)
@@ -24,6 +36,7 @@ BLOCK=512
 VERSION=DEDEv0201 # sequence variant 2: the kernel erases on command
 RATES=(115200 38400)
 RUNS=${QARN_BENCH_RUNS:-3}
+IFT_PATH=fieldkit/QX100/MAIN/$VERSION/FIRM.IFT
 
 SIM_PID=""
 cleanup() {
@@ -43,11 +56,11 @@ blank=$((blocks / 4))
 data=$((blocks - blank))
 wire_bytes=$((2 + 2 + 2 * (KERNEL + 2) + 6 + 4 + data * (1 + BLOCK + 3 + 1 + 3) + blank * 4 + 12))
 
-start_sim() { # start_sim RATE
+start_sim() { # start_sim RATE [OPTIONS...]
     local log=$APP/target-sim.log
     : >"$log"
     "$BIN/qarn-target-sim" --link "$APP/COM1" --variant 2 --boot-rate "$1" --data-rate "$1" \
-        --pace --once >"$log" 2>&1 &
+        --once --echo-report "${@:2}" >"$log" 2>&1 &
     SIM_PID=$!
     local tries=200
     while ! grep -q '^ready ' "$log"; do
@@ -60,19 +73,28 @@ start_sim() { # start_sim RATE
     done
 }
 
-# One download; sets WALL, CPU (seconds) and OUTPUT.
-measure() { # measure RATE [--trace FILE]
-    local rate=$1
-    shift
-    start_sim "$rate"
+# One download by HOST (qarnctl, window or floor) against the target started with SIMOPTIONS;
+# sets WALL, CPU (seconds), OUTPUT and, from the target's report, KERNEL_S (seconds), MEDIAN and
+# P99 (microseconds).
+measure_host() { # measure_host RATE HOST "SIMOPTIONS" [qarnctl options...]
+    local rate=$1 host=$2
+    read -ra simopts <<<"$3"
+    shift 3
+    start_sim "$rate" "${simopts[@]}"
     local timing
     timing=$(mktemp)
     local status=0
+    local command=("$APP/qarnctl" flash "$@" "$APP/$IFT_PATH")
+    case "$host" in
+    window) command=("$BIN/qarn-bench-window" "$APP" "$VERSION") ;;
+    floor) command=("$BIN/qarn-bench-floor" "$APP/COM1" "$rate" "$APP/$(dirname "$IFT_PATH")/KERNEL.BIN") ;;
+    esac
     {
         TIMEFORMAT='%3R %3U %3S'
-        time "$APP/qarnctl" flash "$@" "$APP/fieldkit/QX100/MAIN/$VERSION/FIRM.IFT" \
-            >"$APP/flash.out" 2>/dev/null
+        time QT_QPA_PLATFORM=offscreen "${command[@]}" >"$APP/flash.out" 2>/dev/null
     } 2>"$timing" || status=$?
+    # The floor host stops after the kernel: the target waits for more until it is told to end.
+    [ "$host" = floor ] && kill "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null || true
     SIM_PID=""
     read -r WALL user sys <"$timing"
@@ -80,10 +102,20 @@ measure() { # measure RATE [--trace FILE]
     CPU=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')
     OUTPUT=$(cat "$APP/flash.out")
     if [ "$status" -ne 0 ]; then
-        echo "bench: download at $rate bit/s failed:" >&2
+        echo "bench: download by $host at $rate bit/s failed:" >&2
         echo "$OUTPUT" >&2
         exit 1
     fi
+    read -r KERNEL_S MEDIAN P99 < <(sed -n 's/^kernel transfer: .* in \([0-9.]*\) s; .* median \([0-9.]*\) us, 99th percentile \([0-9.]*\) us.*/\1 \2 \3/p' "$APP/target-sim.log")
+    if [ -z "${P99:-}" ]; then
+        echo "bench: the target did not report the kernel transfer" >&2
+        exit 1
+    fi
+}
+
+# One paced download by qarnctl; sets what measure_host sets.
+measure() { # measure RATE [--trace FILE]
+    measure_host "$1" qarnctl "--pace" "${@:2}"
 }
 
 echo "QARN download benchmark: kernel $KERNEL bytes, image $IMAGE bytes ($data data blocks," \
@@ -92,10 +124,15 @@ echo "$wire_bytes bytes cross the line in one download"
 echo
 printf '%-8s %-6s %9s %9s %7s %8s %7s\n' "bit/s" "trace" "wall s" "ideal s" "ratio" "CPU s" "CPU %"
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-for rate in "${RATES[@]}"; do
+make_app() { # make_app RATE
     rm -rf "$APP"
-    "$BIN/qarn-make-demo-app" --out "$APP" --bin "$BIN" --rate "$rate" --kernel-size "$KERNEL" \
+    "$BIN/qarn-make-demo-app" --out "$APP" --bin "$BIN" --rate "$1" --kernel-size "$KERNEL" \
         --image-size "$IMAGE" --ut 0
+    # TTO B4 (180 s): at 16 ms of adapter latency the kernel transfer alone takes over a minute.
+    printf 'TTO B4\r\n' >>"$APP/$IFT_PATH"
+}
+for rate in "${RATES[@]}"; do
+    make_app "$rate"
     ideal=$(awk -v b="$wire_bytes" -v r="$rate" 'BEGIN { printf "%.3f", b * 10 / r }')
     walls_off=() cpus_off=() walls_on=() cpus_on=()
     for ((run = 0; run < RUNS; run++)); do
@@ -123,3 +160,47 @@ done
 echo
 echo "Goals: ratio at most 1.10; CPU at most 10 % of one core; the trace adds at most 2 %."
 echo "The last trace: $APP/bench-trace.log"
+
+rate=115200
+make_app "$rate"
+kernel_wire=$(awk -v k="$KERNEL" -v r="$rate" 'BEGIN { printf "%.3f", 2 * (k + 2) * 10 / r }')
+ideal=$(awk -v b="$wire_bytes" -v r="$rate" 'BEGIN { printf "%.3f", b * 10 / r }')
+echo
+echo "Through a simulated USB adapter at $rate bit/s, paced: the target's bytes wait for the"
+echo "adapter's latency timer (or 62 bytes); the kernel transfer on its own is $kernel_wire s on the wire"
+printf '%-10s %9s %9s %7s %9s %7s %7s\n' "latency" "wall s" "ideal s" "ratio" "kernel s" "ratio" "CPU %"
+for latency in 16 1; do
+    runs=$RUNS
+    [ "$latency" -ge 16 ] && runs=1 # over a minute each, and the latency decides it
+    walls=() kernels=() cpus=()
+    for ((run = 0; run < runs; run++)); do
+        measure_host "$rate" qarnctl "--pace --adapter-latency $latency"
+        walls+=("$WALL") kernels+=("$KERNEL_S") cpus+=("$CPU")
+    done
+    awk -v l="$latency ms" -v w="$(median "${walls[@]}")" -v i="$ideal" -v k="$(median "${kernels[@]}")" \
+        -v kw="$kernel_wire" -v c="$(median "${cpus[@]}")" \
+        'BEGIN { printf "%-10s %9.3f %9.3f %7.2f %9.3f %7.2f %6.1f%%\n", l, w, i, w / i, k, k / kw,
+                 100 * c / w }'
+done
+
+echo
+echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"
+echo "kernel transfer, from the echo leaving to the host's next byte arriving ($RUNS runs, medians)"
+printf '%-8s %10s %10s %10s %10s\n' "host" "kernel s" "x floor" "median us" "p99 us"
+declare -A hostKernels hostRatios hostMedians hostP99s
+for ((run = 0; run < RUNS; run++)); do
+    for host in floor qarnctl window; do
+        measure_host "$rate" "$host" ""
+        [ "$host" = floor ] && floor=$KERNEL_S
+        hostKernels[$host]+="$KERNEL_S " hostMedians[$host]+="$MEDIAN " hostP99s[$host]+="$P99 "
+        hostRatios[$host]+="$(awk -v k="$KERNEL_S" -v f="$floor" 'BEGIN { printf "%.3f", k / f }') "
+    done
+done
+# "x floor" is the median of each run's ratio to the floor's run just before it, so that a
+# machine that changes its pace between runs does not decide it.
+for host in floor qarnctl window; do
+    awk -v h="$host" -v k="$(median ${hostKernels[$host]})" -v x="$(median ${hostRatios[$host]})" \
+        -v m="$(median ${hostMedians[$host]})" -v p="$(median ${hostP99s[$host]})" \
+        'BEGIN { printf "%-8s %10.4f %10.2f %10.1f %10.1f\n", h, k, x, m, p }'
+    echo "         every kernel time: ${hostKernels[$host]}"
+done

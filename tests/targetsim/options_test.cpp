@@ -16,14 +16,14 @@ QString summary(const SimOptions &o) {
     const auto step = [](const std::optional<Step> &s) { return s ? stepName(*s) : "-"; };
     const auto byte = [&](const std::optional<uint8_t> &b) { return b ? n(*b, 16) : "-"; };
     return QString("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13 %14 %15 %16 %17 | %18 %19 %20 %21 "
-                   "%22 %23 %24 %25 %26 %27 %28 %29")
+                   "%22 %23 %24 %25 %26 %27 %28 %29 | %30 %31")
         .arg(o.link, n(c.variant), n(c.blockSize), n(c.flashStart, 16), n(c.flashSize, 16),
              n(c.flashFill, 16), n(c.bootBitRate), n(c.dataBitRate), n(c.eraseTime.count()),
              n(c.writeTime.count()), n(o.pace), n(o.once), n(o.serve), n(o.help), n(o.version),
              o.saveFlash, o.record, n(f.noAdjustAnswer), byte(f.adjustAnswer), byte(f.ackAnswer),
              n(f.corruptEcho), step(f.silentAt), n(f.eraseFails), n(f.writeFailBlock),
              n(f.writeFailStatus, 16), n(f.badBlockSum), n(f.badFlashSum), step(f.extraByteAt),
-             step(f.dropAt));
+             step(f.dropAt), n(o.adapterLatencyMs), n(o.echoReport));
 }
 
 } // namespace
@@ -32,16 +32,16 @@ QString summary(const SimOptions &o) {
 TEST(SimOptions, ReadsEveryOptionInBothFormsOrRefusesItSayingWhy) {
     const std::pair<QString, QString> cases[] = {
         {"--link COM1", "COM1 0 512 0 40000 ff 9600 9600 0 0 0 0 0 0 0   | "
-                        "0 - - -1 - 0 -1 ffff -1 0 - -"},
-        {QString(
-             "--link=/tmp/x/COM1 --variant 1 --block-size=128 --flash-start 0x20000 "
-             "--flash-size 8000 --flash-fill 00 --boot-rate 19200 --data-rate 38400 "
-             "--erase-time 300 --write-time=7 --pace --once --serve --save-flash /tmp/f.bin "
-             "--record=/tmp/r.bin --write-fail 3:0001 --drop-at kernel --bad-block-sum 2 "
-             "--ack-answer 5a --adjust-answer=80 --no-adjust-answer --corrupt-echo 9 "
-             "--silent-at=data --erase-fail --bad-flash-sum --extra-byte flash-sum --variant 2"),
+                        "0 - - -1 - 0 -1 ffff -1 0 - - | 0 0"},
+        {QString("--link=/tmp/x/COM1 --variant 1 --block-size=128 --flash-start 0x20000 "
+                 "--flash-size 8000 --flash-fill 00 --boot-rate 19200 --data-rate 38400 "
+                 "--erase-time 300 --write-time=7 --pace --once --serve --save-flash /tmp/f.bin "
+                 "--record=/tmp/r.bin --write-fail 3:0001 --drop-at kernel --bad-block-sum 2 "
+                 "--ack-answer 5a --adjust-answer=80 --no-adjust-answer --corrupt-echo 9 "
+                 "--silent-at=data --erase-fail --bad-flash-sum --extra-byte flash-sum --variant 2 "
+                 "--adapter-latency=16 --echo-report"),
          "/tmp/x/COM1 2 128 20000 8000 0 19200 38400 300 7 1 1 1 0 0 /tmp/f.bin /tmp/r.bin | "
-         "1 80 5a 9 data 1 3 1 2 1 flash-sum kernel"},
+         "1 80 5a 9 data 1 3 1 2 1 flash-sum kernel | 16 1"},
         {"--help", " 0 512 0 40000 ff 9600 9600 0 0 0 0 0 1 0   | 0 - - -1 - 0 -1 ffff -1 0 - -"},
         {"--version",
          " 0 512 0 40000 ff 9600 9600 0 0 0 0 0 0 1   | 0 - - -1 - 0 -1 ffff -1 0 - -"},
@@ -59,6 +59,8 @@ TEST(SimOptions, ReadsEveryOptionInBothFormsOrRefusesItSayingWhy) {
         {"--link C --write-fail 1:0", "no: --write-fail: '0' is not a hexadecimal number"},
         {"--link C --write-fail 1:2:3", "no: --write-fail: '1:2:3' is not N or N:HEX"},
         {"--link C --corrupt-echo -1", "no: --corrupt-echo: '-1' is not a decimal"},
+        {"--link C --adapter-latency 0",
+         "no: --adapter-latency: '0' is not a decimal number from 1 to 255"},
         {"--link C --frobnicate", "no: Unknown option 'frobnicate'."},
         {"--link C extra", "no: unexpected argument 'extra'"},
     };

@@ -1,9 +1,12 @@
 // The simulated target's answers that no download of the tool provokes: commands out of order,
 // writes beyond its flash, checksum ranges outside it, and the faults of the other steps.
 
+#include "adapter_chip.h"
 #include "target_sim.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace targetsim;
 
@@ -57,4 +60,29 @@ TEST(TargetSim, AnswersByteForByteAsScripted) {
     sim.receive(0x00);
     EXPECT_EQ(sim.receive(0x55).value(0).bytes, QByteArray::fromHex("11"));
     EXPECT_TRUE(sim.finished());
+}
+
+// A USB adapter's chip at 16 ms: what it has handed on by each moment, bytes taken at moments.
+TEST(AdapterChip, HoldsBytesForItsLatencySinceTheFirstThatWaitsOrUntil62Wait) {
+    // name, bytes taken at each millisecond, bytes handed on by each millisecond
+    const std::tuple<const char *, std::map<int, int>, std::map<int, int>> cases[] = {
+        {"an echo waits the whole latency", {{0, 1}}, {{15, 0}, {16, 1}}},
+        {"a later byte does not restart the timer", {{0, 1}, {10, 2}}, {{15, 0}, {16, 3}}},
+        {"62 bytes go at once, the 63rd waits its own latency",
+         {{5, 63}},
+         {{5, 62}, {20, 62}, {21, 63}}},
+        {"bytes after a hand-on start a new wait", {{0, 1}, {20, 1}}, {{16, 1}, {35, 1}, {36, 2}}}};
+    for (const auto &[name, takes, handedOn] : cases) {
+        SCOPED_TRACE(name);
+        AdapterChip chip(std::chrono::milliseconds(16));
+        QByteArray sent;
+        for (int ms = 0; ms <= 40; ++ms) {
+            const auto now = AdapterChip::Clock::time_point(std::chrono::milliseconds(ms));
+            for (int i = 0; i < (takes.count(ms) ? takes.at(ms) : 0); ++i)
+                chip.take(char(sent.size()), now), sent += char(sent.size());
+            if (handedOn.count(ms)) {
+                EXPECT_EQ(chip.ready(now).toHex(), sent.left(handedOn.at(ms)).toHex()) << ms;
+            }
+        }
+    }
 }

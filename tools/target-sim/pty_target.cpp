@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -42,7 +44,10 @@ constexpr auto kLastByteSettle = std::chrono::milliseconds(100);
 
 } // namespace
 
-PtyTarget::PtyTarget(const SimOptions &options) : m_options(options), m_target(options.config) {}
+PtyTarget::PtyTarget(const SimOptions &options) : m_options(options), m_target(options.config) {
+    if (options.adapterLatencyMs > 0)
+        m_adapter.emplace(std::chrono::milliseconds(options.adapterLatencyMs));
+}
 
 PtyTarget::~PtyTarget() {
     removeLink();
@@ -125,7 +130,7 @@ void PtyTarget::readMaster() {
         for (ssize_t i = 0; i < n; ++i) {
             const auto due = std::max(now, m_lastInDue) + byteTime(bitRate);
             m_lastInDue = due;
-            m_in.push_back(InByte{static_cast<uint8_t>(buffer[i]), bitRate, due});
+            m_in.push_back(InByte{static_cast<uint8_t>(buffer[i]), bitRate, due, now});
         }
     }
 }
@@ -141,9 +146,45 @@ void PtyTarget::processDueInput() {
             // The next device on the line: the host starts over with a reset chip.
             m_target = TargetSim(m_options.config);
             m_finishSeen = false;
+            m_echoes = EchoStats();
         }
-        perform(m_target.receive(in.byte, in.bitRate), in.due);
+        const bool kernelByte = m_target.inKernelTransfer();
+        const QList<Action> actions = m_target.receive(in.byte, in.bitRate);
+        if (kernelByte)
+            noteKernelByte(in, actions);
+        perform(actions, in.due);
     }
+}
+
+void PtyTarget::noteKernelByte(const InByte &in, const QList<Action> &actions) {
+    EchoStats &echoes = m_echoes;
+    if (!echoes.start)
+        echoes.start = in.arrived;
+    else
+        echoes.reactions.push_back(in.arrived - m_lastWrite);
+    ++echoes.bytes;
+    // The last kernel byte: its echo, the first answer, has left once it has been written.
+    if (!m_target.inKernelTransfer() && !actions.isEmpty() && actions.first().kind == Action::Send)
+        echoes.lastEchoAt = m_queued + actions.first().bytes.size();
+}
+
+void PtyTarget::reportEchoes(Clock::time_point end) {
+    EchoStats echoes = std::exchange(m_echoes, EchoStats());
+    if (!m_options.echoReport || !echoes.start)
+        return;
+    std::vector<Clock::duration> &r = echoes.reactions;
+    std::sort(r.begin(), r.end());
+    const auto us = [&](double share) {
+        if (r.empty())
+            return 0.0;
+        const size_t at = std::min(r.size() - 1, size_t(std::ceil(share * double(r.size()))) - 1);
+        return std::chrono::duration<double, std::micro>(r[at]).count();
+    };
+    std::printf("kernel transfer: %d bytes echoed in %.6f s; host reaction to an echo: median "
+                "%.1f us, 99th percentile %.1f us (%zu echoes)\n",
+                echoes.bytes, std::chrono::duration<double>(end - *echoes.start).count(), us(0.5),
+                us(0.99), r.size());
+    std::fflush(stdout);
 }
 
 void PtyTarget::perform(const QList<Action> &actions, Clock::time_point received) {
@@ -158,6 +199,7 @@ void PtyTarget::perform(const QList<Action> &actions, Clock::time_point received
             due += byteTime(bitRate);
             m_out.push_back(OutByte{byte, due});
         }
+        m_queued += action.bytes.size();
         m_lastOutDue = due;
     }
 }
@@ -166,24 +208,46 @@ void PtyTarget::writeDueOutput() {
     if (m_dropped)
         return;
     // Everything due goes out in one write, so a reply and an extra byte arrive together.
-    QByteArray due;
     const auto now = Clock::now();
-    for (const OutByte &out : m_out) {
-        if (out.due > now)
-            break;
-        due.append(out.byte);
-    }
-    if (due.isEmpty())
-        return;
-    const ssize_t n = ::write(m_master, due.constData(), static_cast<size_t>(due.size()));
-    for (ssize_t i = 0; i < n; ++i)
+    QByteArray due;
+    while (!m_out.empty() && m_out.front().due <= now) {
+        if (m_adapter)
+            m_adapter->take(m_out.front().byte, m_out.front().due);
+        else
+            due.append(m_out.front().byte);
         m_out.pop_front();
+    }
+    writeToHost(m_adapter ? m_adapter->ready(now) : due);
+    // What the host did not take yet goes first next time.
+    for (auto byte = due.crbegin(); byte != due.crend(); ++byte)
+        m_out.push_front(OutByte{*byte, now});
+}
+
+void PtyTarget::writeToHost(QByteArray &bytes) {
+    if (bytes.isEmpty())
+        return;
+    const ssize_t n = ::write(m_master, bytes.constData(), static_cast<size_t>(bytes.size()));
+    if (n <= 0)
+        return;
+    m_lastWrite = Clock::now();
+    bytes.remove(0, n);
+    m_written += n;
+    if (m_echoes.lastEchoAt > 0 && m_written >= m_echoes.lastEchoAt)
+        reportEchoes(m_lastWrite);
+}
+
+std::optional<PtyTarget::Clock::time_point> PtyTarget::outputDue() const {
+    std::optional<Clock::time_point> due = m_adapter ? m_adapter->due() : std::nullopt;
+    if (!m_out.empty() && (!due || m_out.front().due < *due))
+        due = m_out.front().due;
+    return due;
 }
 
 void PtyTarget::dropLine() {
     m_dropped = true;
     m_in.clear();
     m_out.clear();
+    m_adapter.reset();
     removeLink();
     if (m_slave >= 0)
         ::close(m_slave);
@@ -222,8 +286,8 @@ int PtyTarget::pollTimeoutUs() const {
     std::optional<Clock::time_point> next;
     if (!m_in.empty())
         next = m_in.front().due;
-    if (!m_out.empty())
-        next = next ? std::min(*next, m_out.front().due) : m_out.front().due;
+    if (const auto out = outputDue())
+        next = next ? std::min(*next, *out) : *out;
     if (m_finishSeen && m_options.once)
         next = next ? std::min(*next, Clock::now() + std::chrono::milliseconds(20))
                     : Clock::now() + std::chrono::milliseconds(20);
@@ -243,7 +307,7 @@ int PtyTarget::run(int stopFd) {
     int status = 0;
     for (;;) {
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_master, POLLIN, 0}};
-        if (!m_out.empty() && m_out.front().due <= Clock::now())
+        if (const auto out = outputDue(); out && *out <= Clock::now())
             fds[1].events |= POLLOUT;
         const nfds_t count = m_dropped ? 1 : 2;
         const int waitUs = pollTimeoutUs();
@@ -264,8 +328,9 @@ int PtyTarget::run(int stopFd) {
             m_finishedAt = Clock::now();
             saveFlash();
         }
-        if (m_options.once && m_finishSeen && m_out.empty() &&
-            ((hostHasReadEverything() && Clock::now() - m_lastOutDue > kLastByteSettle) ||
+        if (m_options.once && m_finishSeen && !outputDue() &&
+            ((hostHasReadEverything() &&
+              Clock::now() - std::max(m_lastOutDue, m_lastWrite) > kLastByteSettle) ||
              Clock::now() - m_finishedAt > kDrainLimit))
             break;
     }

@@ -4,6 +4,7 @@
 // so the host may close and reopen its end between phases without the line hanging up, and
 // the line speed the host set is read from it for every byte that arrives.
 
+#include "adapter_chip.h"
 #include "sim_options.h"
 #include "target_sim.h"
 
@@ -11,6 +12,8 @@
 #include <QString>
 #include <chrono>
 #include <deque>
+#include <optional>
+#include <vector>
 
 namespace targetsim {
 
@@ -37,6 +40,14 @@ private:
         uint8_t byte;
         int bitRate;
         Clock::time_point due;
+        Clock::time_point arrived;
+    };
+    // --echo-report: the kernel transfer as the target's clock sees it.
+    struct EchoStats {
+        std::optional<Clock::time_point> start; // the first length byte arrived
+        int bytes = 0;
+        std::vector<Clock::duration> reactions; // last write to the host -> next kernel byte
+        qint64 lastEchoAt = 0;                  // bytes written once the last echo has left
     };
     struct OutByte {
         char byte;
@@ -48,6 +59,10 @@ private:
     void readMaster();
     void processDueInput();
     void writeDueOutput();
+    void writeToHost(QByteArray &bytes);
+    std::optional<Clock::time_point> outputDue() const;
+    void noteKernelByte(const InByte &in, const QList<Action> &actions);
+    void reportEchoes(Clock::time_point end);
     void perform(const QList<Action> &actions, Clock::time_point received);
     void dropLine();
     void removeLink();
@@ -67,6 +82,11 @@ private:
     std::deque<OutByte> m_out;
     Clock::time_point m_lastInDue{};
     Clock::time_point m_lastOutDue{};
+    std::optional<AdapterChip> m_adapter; // --adapter-latency
+    EchoStats m_echoes;
+    qint64 m_queued = 0;  // bytes queued for the host so far
+    qint64 m_written = 0; // bytes written to the host so far
+    Clock::time_point m_lastWrite{};
     Clock::time_point m_finishedAt{};
     bool m_finishSeen = false;
 };

@@ -103,6 +103,13 @@ const OptionEntry kOptions[] = {
     {"write-time", "MS", "time each block write takes (default 0)"},
     {"pace", nullptr,
      "every byte takes its time on the wire (10 bits at the line speed), both ways"},
+    {"adapter-latency", "MS",
+     "the bytes the target sends wait as in a USB adapter's chip: until MS (1..255) ms have "
+     "passed since the first byte that waits, or until 62 bytes wait; then all go at once"},
+    {"echo-report", nullptr,
+     "when the kernel transfer ends, print its time from the first length byte to the last "
+     "echo, and the host's reaction to each echo (from the echo leaving to the next byte "
+     "arriving) as median and 99th percentile"},
     {"save-flash", "FILE", "write the flash image here after the flash sum and at exit"},
     {"record", "FILE", "write every byte received from the host to FILE (replaced), as it comes"},
     {"once", nullptr,
@@ -178,6 +185,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &erro
     options.once = parser.isSet("once");
     options.serve = parser.isSet("serve");
     options.pace = parser.isSet("pace");
+    options.echoReport = parser.isSet("echo-report");
     faults.noAdjustAnswer = parser.isSet("no-adjust-answer");
     faults.eraseFails = parser.isSet("erase-fail");
     faults.badFlashSum = parser.isSet("bad-flash-sum");
@@ -206,6 +214,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &erro
               number("data-rate", 10, 50, 4000000, config.dataBitRate) &&
               number("erase-time", 10, 0, 600000, eraseMs) &&
               number("write-time", 10, 0, 600000, writeMs) &&
+              number("adapter-latency", 10, 1, 255, options.adapterLatencyMs) &&
               number("adjust-answer", 16, 0, 0xFF, adjustAnswer) &&
               number("ack-answer", 16, 0, 0xFF, ackAnswer) &&
               number("corrupt-echo", 10, 0, 65535, faults.corruptEcho) &&

@@ -11,12 +11,14 @@ namespace targetsim {
 
 struct SimOptions {
     SimConfig config;
-    QString link;       // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
-    QString saveFlash;  // flash image written here at the end ("" = not saved)
-    QString record;     // every byte received from the host is appended here ("" = none)
-    bool once = false;  // end after one download (flash sum answered, or a fault ended it)
-    bool serve = false; // a fresh target for the next download once one has ended
-    bool pace = false;  // every byte takes its time on the wire (10 bits at the line's speed)
+    QString link;             // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
+    QString saveFlash;        // flash image written here at the end ("" = not saved)
+    QString record;           // every byte received from the host is appended here ("" = none)
+    bool once = false;        // end after one download (flash sum answered, or a fault ended it)
+    bool serve = false;       // a fresh target for the next download once one has ended
+    bool pace = false;        // every byte takes its time on the wire (10 bits at the line's speed)
+    int adapterLatencyMs = 0; // the target's bytes wait in a USB adapter's chip (0 = no adapter)
+    bool echoReport = false;  // print the kernel transfer's time and the host's reaction
     bool help = false;
     bool version = false;
 };

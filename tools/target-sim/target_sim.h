@@ -115,6 +115,11 @@ public:
     // True once the target has gone quiet for good (silent fault, dropped line).
     bool dead() const { return m_state == State::Dead; }
     bool kernelLoaded() const { return m_kernelLoaded; }
+    // True while the boot program takes the kernel's length and bytes, each echoed.
+    bool inKernelTransfer() const {
+        return m_state == State::KernelLengthHigh || m_state == State::KernelLengthLow ||
+               m_state == State::KernelBody;
+    }
     // The speed the target expects now: the boot rate until the kernel runs.
     int expectedBitRate() const;
 
