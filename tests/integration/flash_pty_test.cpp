@@ -216,6 +216,21 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
         EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
     }
     EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
+    // A hang-up in the erase wait and a reader of the output that has gone away end nothing: the
+    // download runs to its end and the trace has its outcome.
+    sim.terminate(), sim.waitForFinished(5000);
+    startSim(layout + QStringList{"--erase-time", "1500", "--record", app.filePath("got.bin")});
+    startFlash({"--json", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
+    ctl.closeReadChannel(QProcess::StandardOutput);
+    for (QDeadlineTimer end(kWait);
+         !app.read("got.bin").contains(QByteArray::fromHex("10012c15")) && !end.hasExpired();)
+        ctl.waitForFinished(20); // until the erase command has gone out
+    ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGHUP) == 0);
+    EXPECT_EQ(finishFlash(), 0);
+    EXPECT_TRUE(
+        app.read("t.log").trimmed().endsWith("outcome ok, checksum " + SumText(kFlash).toLatin1()));
+    sim.terminate(), sim.waitForFinished(5000);
+    EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
     EXPECT_TRUE(whole[0].waitForFinished(kWait) && whole[1].waitForFinished(kWait));
     EXPECT_EQ(whole[0].readAllStandardOutput() + whole[1].readAllStandardOutput().right(59),
               "simulated: no device was written\n"

@@ -52,6 +52,8 @@ const char kFlashDescription[] =
     "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n"
     "  130 (143 after SIGTERM): a second signal ended it at once, inside any wait; the port is\n"
     "     closed and standard output says nothing more\n"
+    "SIGHUP and a reader of the output that goes away do not stop the download: it runs to its\n"
+    "end, and what can no longer be written is dropped.\n"
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
     "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
@@ -204,6 +206,9 @@ private:
 // SIGINT and SIGTERM reach the download as the Stop Downloading button: the handler only writes
 // the signal's number to a pipe, and the flag is set from the event loop, which the download
 // serves in every wait (at least every 100 ms, the settling pause included).
+// A hang-up (a dropped ssh session) and a reader of the output that goes away (`| head -n 1`)
+// end nothing: a download cut short leaves the device erased or half-written, one that runs to
+// its end leaves it working. What can no longer be written is dropped.
 class StopOnSignal {
 public:
     StopOnSignal() {
@@ -225,10 +230,17 @@ public:
         ::sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGHUP, &ignore, &m_oldHup);
+        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
     }
     ~StopOnSignal() {
         ::sigaction(SIGINT, &m_oldInt, nullptr);
         ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGHUP, &m_oldHup, nullptr);
+        ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
         delete m_notifier;
         for (int &fd : gSignalPipe) {
             if (fd >= 0)
@@ -254,6 +266,8 @@ private:
     std::function<void(int, int)> m_action;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
+    struct sigaction m_oldHup = {};
+    struct sigaction m_oldPipe = {};
 };
 
 QString windowText(QString text) {
