@@ -13,10 +13,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr int kLockTries = 20;
+constexpr useconds_t kLockPauseUs = 10000;
 
 const char *const kColumns[] = {"date",
                                 "tool",
@@ -93,6 +97,28 @@ int openHistory(const QString &path, int flags, QString &why) {
     return fd;
 }
 
+// openHistory, then the file locked against other runs ending at the same moment in the same
+// folder (one of them writes the header, one moves a full file aside), and still the file at
+// `path` once the lock is held: another run may have moved it aside meanwhile. A lock that
+// stays taken is given up on, not waited for.
+int openLocked(const QString &path, struct stat &status, QString &why) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = openHistory(path, O_CREAT, why);
+        if (fd < 0)
+            return -1;
+        for (int tries = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0 && tries < kLockTries; ++tries)
+            ::usleep(kLockPauseUs);
+        struct stat named = {};
+        ::fstat(fd, &status);
+        if (::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
+            named.st_ino == status.st_ino && named.st_dev == status.st_dev)
+            return fd;
+        ::close(fd);
+    }
+    why = QStringLiteral("%1 kept being replaced, not written").arg(path);
+    return -1;
+}
+
 bool writeAll(int fd, const QByteArray &bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -125,11 +151,10 @@ QByteArray HistoryLine(const RunRecord &r) {
 QString AppendHistory(const QString &path, const RunRecord &record) {
     const QByteArray line = HistoryLine(record);
     QString why;
-    int fd = openHistory(path, O_CREAT, why);
+    struct stat status = {};
+    int fd = openLocked(path, status, why);
     if (fd < 0)
         return why;
-    struct stat status = {};
-    ::fstat(fd, &status);
     if (status.st_size > 0 && status.st_size + line.size() > kHistoryLimit) {
         // Full: the file moves aside and a new one starts. When it cannot move, the line still
         // goes into it rather than nowhere.
@@ -137,10 +162,9 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
         if (::rename(QFile::encodeName(path).constData(),
                      QFile::encodeName(previous).constData()) == 0) {
             ::close(fd);
-            fd = openHistory(path, O_CREAT, why);
+            fd = openLocked(path, status, why);
             if (fd < 0)
                 return why;
-            ::fstat(fd, &status);
         } else {
             why = QStringLiteral("%1 could not be moved to %2 (%3); the line went into the full "
                                  "file")
@@ -150,7 +174,7 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
     const QByteArray bytes = (status.st_size == 0 ? HistoryHeader() : QByteArray()) + line;
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
         why = QStringLiteral("%1: %2").arg(path, systemError(errno));
-    ::close(fd);
+    ::close(fd); // and the lock with it
     return why;
 }
 
