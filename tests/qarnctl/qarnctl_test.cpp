@@ -142,6 +142,15 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --help", 0, "usage: @flash"},
         {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
         {"flash --app-dir=ROOT/p ROOT/fw/v1/T.ift", 2, "@flash: QARN.ini in ROOT/p sets PROTOTYPE"},
+        {"verify", 2, "@verify: no description file given\n"},
+        {"verify --repeat 2 a.ift", 2, "@verify: Unknown option 'repeat'.\n"},
+        {"verify --help", 0, "usage: @verify [options] FILE.ift\n"},
+        {"verify --app-dir=ROOT/p ROOT/fw/v1/FW.ift", 2,
+         "@verify: QARN.ini in ROOT/p sets PROTOTYPE 1, the simulation mode: no device would be "
+         "read. Give --simulate"},
+        {"verify --app-dir=APP ROOT/fw/v1/T.ift", 2,
+         "@verify: ROOT/fw/v1/T.ift sets CPUT 0 or 3: the boot program erases the flash when it "
+         "takes the kernel"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
@@ -228,8 +237,10 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
-        {"-", "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo "
-              "--json", 0,
+        {"-",
+         "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo "
+         "--json",
+         0,
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
          "WARN busy    stale lock file ROOT/lock/LCK..NAME, ROOT/fifo/LCK..NAME: it names no "
          "running process => remove it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, "
