@@ -67,7 +67,8 @@ TEST(History, ALinkAFolderOrAPipeIsNeverWrittenThrough) {
         {"pipe.csv", " is not a regular file, not written"},
         {"no/h.csv", ": No such file or directory"}};
     for (const auto &[name, why] : cases)
-        EXPECT_EQ(AppendHistory(app.filePath(name), RunRecord{}), app.filePath(name) + why);
+        EXPECT_EQ(AppendHistory(app.filePath(name), RunRecord{}).toStdString(),
+                  (app.filePath(name) + why).toStdString());
     EXPECT_EQ(app.read("target.csv"), "kept");
     EXPECT_FALSE(app.exists("none.csv"));
 }
