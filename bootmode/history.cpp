@@ -189,7 +189,7 @@ RunHistory::RunHistory(const QString &tool, const QString &command, const QStrin
     r.bootBitRate = gBitRate;
     r.dataBitRate = gBitRate2;
     r.fcs = gFlashCheckSum;
-    if (gComm == nullptr || gPort.isEmpty())
+    if (gComm == nullptr || gPrototype != 0 || gPort.isEmpty())
         return; // the simulated run uses no port
     r.port = QStringLiteral("COM") + gPort;
     const std::optional<int16_t> port = ToInt16(gPort);
