@@ -1,7 +1,6 @@
 // qarnctl flash: one download from the command line, as the Start button runs it, with the
 // phases and a progress bar per transfer on standard error.
 
-#include "adapter.h"
 #include "catalogue.h"
 #include "cli.h"
 #include "commands.h"
@@ -10,7 +9,6 @@
 #include "history.h"
 #include "ift_file.h"
 #include "link.h"
-#include "number_text.h"
 #include "qt_serial_port.h"
 #include "run_report.h"
 #include "shared_state.h"
@@ -23,7 +21,6 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
