@@ -57,7 +57,10 @@ bool SeqEraseBeforeKernel() {
     return true;
 }
 
-bool SeqKernelErase() {
+namespace {
+// The start of the variants whose kernel erases on command: everything up to the kernel's
+// checksum, which erases nothing.
+bool KernelSetup() {
     gDownloadState = 1;
     if (!OpenBootPort() || !AdjBitRate())
         return false;
@@ -67,7 +70,12 @@ bool SeqKernelErase() {
     ClosePort();
     gDownloadState = 2;
     SettlePause();
-    if (!OpenDataPort() || !CheckIrd())
+    return OpenDataPort() && CheckIrd();
+}
+} // namespace
+
+bool SeqKernelErase() {
+    if (!KernelSetup())
         return false;
     gDownloadState = 3;
     if (!EraseFROM())
@@ -111,16 +119,7 @@ bool VerifyErasesNothing(int16_t seqType) {
 
 namespace {
 bool SeqVerify() {
-    gDownloadState = 1;
-    if (!OpenBootPort() || !AdjBitRate())
-        return false;
-    SendAdjustEnd();
-    if (!WaitBootAck() || !DownloadIrd(gIrdFile))
-        return false;
-    ClosePort();
-    gDownloadState = 2;
-    SettlePause();
-    if (!OpenDataPort() || !CheckIrd())
+    if (!KernelSetup())
         return false;
     gDownloadState = 3;
     return CheckFROMCheckSum();
