@@ -40,9 +40,13 @@ const char *const kColumns[] = {"date",
                                 "seconds"};
 
 // A field as a spreadsheet reads it back: quoted, with its quotes doubled, when it holds a
-// separator, a quote, a line end or blanks at either end.
+// separator, a quote, a line end or blanks at either end. A text that a spreadsheet would take
+// for a formula (a model name from the host's files, an adapter's serial number) is kept as
+// text behind an apostrophe.
 QByteArray csvField(const QString &text) {
     QByteArray field = text.toUtf8();
+    if (!field.isEmpty() && QByteArray("=+-@\t\r").contains(field[0]))
+        field.prepend('\'');
     const bool quote = field.contains(',') || field.contains('"') || field.contains('\r') ||
                        field.contains('\n') || text != text.trimmed();
     if (!quote)

@@ -24,7 +24,7 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
                 "/fw/a \"b\", c.ift",
                 "COM1",
                 "/dev/ttyUSB0",
-                "ftdi_sio",
+                "=cmd|' /C calc'!A0", // a formula to a spreadsheet
                 "0403:6001",
                 " A10K ",
                 "115200",
@@ -34,9 +34,10 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
                 "FEE5",
                 "FEE6",
                 7.26};
-    const QByteArray line = "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a \"\"b\"\", c.ift\","
-                            "COM1,/dev/ttyUSB0,ftdi_sio,0403:6001,\" A10K \",115200,38400,failed,"
-                            "370,FEE5,FEE6,7.3\r\n";
+    const QByteArray line =
+        "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a \"\"b\"\", c.ift\","
+        "COM1,/dev/ttyUSB0,'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
+        "370,FEE5,FEE6,7.3\r\n";
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv"), kHeader + line + line);
