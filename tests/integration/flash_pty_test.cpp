@@ -69,8 +69,10 @@ protected:
             said += sim.readAllStandardOutput();
         ASSERT_TRUE(said.startsWith("ready /dev/")) << said.constData();
     }
-    void startFlash(const QStringList &options) {
-        ctl.start(QARNCTL_PATH, QStringList{"flash", "--app-dir", app.path()} + options);
+    // qarnctl flash, or the command the options begin with ("verify").
+    void startFlash(QStringList options) {
+        const QString command = options.value(0) == "verify" ? options.takeFirst() : "flash";
+        ctl.start(QARNCTL_PATH, QStringList{command, "--app-dir", app.path()} + options);
     }
     // The exit code; standard output and error in `out` and `err`.
     int finishFlash() {
@@ -202,6 +204,7 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
 TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
     app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");
+    app.write("verify.ift", app.read("test.ift") + "UT 2\r\n"); // Stop is seen after the pause
     app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
     const QStringList simulate{"--simulate", "--app-dir", app.filePath("sim"),
                                app.filePath("test.ift")},
@@ -214,10 +217,12 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
         for (QDeadlineTimer end(kWait); !err.contains(text) && ctl.state() && !end.hasExpired();)
             ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
     };
-    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 600): signals, exit status.
+    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 2, UT 600): signals,
+    // exit status.
     const std::tuple<QStringList, const char *, std::vector<int>, int> cases[] = {
         {{app.filePath("test.ift")}, "[3/5] Erase", {SIGTERM}, 3},
         {simulate, "[1/5] Setup 1", {SIGTERM}, 3},
+        {{"verify", app.filePath("verify.ift")}, "[2/3] Setup 2", {SIGTERM}, 3},
         {pause, "[2/5] Setup 2", {SIGINT, SIGINT}, 130}};
     for (const auto &[options, phase, kills, status] : cases) {
         SCOPED_TRACE(phase);
@@ -234,7 +239,8 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
         EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
     }
     EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
-    EXPECT_EQ(history(11, 11), QStringList({"stopped", "stopped"})); // ended at once: recorded
+    EXPECT_EQ(history(2, 2) + history(11, 11), // ended at once: recorded too
+              QStringList({"flash", "verify", "flash", "stopped", "stopped", "stopped"}));
     EXPECT_EQ(history(11, 11, "sim/").filter("stopped").size(), 1);
     for (QProcess &run : whole)
         EXPECT_TRUE(run.waitForFinished(kWait));
