@@ -12,15 +12,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
-
-constexpr int kLockTries = 20;
-constexpr useconds_t kLockPauseUs = 10000;
 
 const char *const kColumns[] = {"date",
                                 "tool",
@@ -71,6 +70,10 @@ QString localTimeText(const QDateTime &time) {
                .arg(minutes / 60, 2, 10, QChar(u'0'))
                .arg(minutes % 60, 2, 10, QChar(u'0'));
 }
+
+#ifndef Q_OS_WIN
+constexpr int kLockTries = 20;
+constexpr int kLockPauseUs = 10000;
 
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -136,6 +139,8 @@ bool writeAll(int fd, const QByteArray &bytes) {
     return true;
 }
 
+#endif
+
 } // namespace
 
 QByteArray HistoryHeader() {
@@ -152,6 +157,7 @@ QByteArray HistoryLine(const RunRecord &r) {
                     QString::number(r.seconds, 'f', 1)});
 }
 
+#ifndef Q_OS_WIN
 QString AppendHistory(const QString &path, const RunRecord &record) {
     const QByteArray line = HistoryLine(record);
     QString why;
@@ -181,6 +187,32 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
     ::close(fd); // and the lock with it
     return why;
 }
+#else
+// Without links to refuse at the open, the file is judged by name, then opened for appending.
+QString AppendHistory(const QString &path, const RunRecord &record) {
+    const QByteArray line = HistoryLine(record);
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return QStringLiteral("%1 is a symbolic link, not written through").arg(path);
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("%1 is not a regular file, not written").arg(path);
+    QString why;
+    if (info.size() > 0 && info.size() + line.size() > kHistoryLimit) {
+        const QString previous = path + QStringLiteral(".1");
+        QFile::remove(previous);
+        if (!QFile::rename(path, previous))
+            why = QStringLiteral("%1 could not be moved to %2; the line went into the full file")
+                      .arg(path, previous);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    const QByteArray bytes = (file.size() == 0 ? HistoryHeader() : QByteArray()) + line;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        why = QStringLiteral("%1: %2").arg(path, file.errorString());
+    return why;
+}
+#endif
 
 RunHistory::RunHistory(const QString &tool, const QString &command, const QString &firmware,
                        const QString &sysfs) {
