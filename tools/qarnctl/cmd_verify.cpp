@@ -112,8 +112,7 @@ QString refusal(const QString &file, bool simulated) {
         return QString("QARN.ini in %1 sets PROTOTYPE %2, the simulation mode: no device would be "
                        "read. Give --simulate to act the check out, or set PROTOTYPE 0 in "
                        "QARN.ini.")
-            .arg(gAppDir)
-            .arg(gPrototype);
+            .arg(gAppDir, QString::number(gPrototype));
     if (gSeqType == 0)
         return file + " sets CPUT 0 or 3: the boot program erases the flash when it takes the "
                       "kernel, so a check would erase what it checks. Only CPUT 5 and 6 (the "
