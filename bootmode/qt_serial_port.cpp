@@ -192,7 +192,9 @@ int QtSerialPort::write(const QByteArray &bytes) {
 
 int QtSerialPort::pushOutput() {
 #ifndef Q_OS_WIN
-    while (unsentCount() > 0 && !m_failed) {
+    if (m_failed)
+        dropOutput(); // nothing more goes, and nothing keeps waking the event loop for it
+    while (unsentCount() > 0) {
         const ssize_t n =
             ::write(m_port.handle(), m_unsent.constData() + m_unsentFrom, size_t(unsentCount()));
         if (n > 0) {
@@ -202,6 +204,7 @@ int QtSerialPort::pushOutput() {
         } else if (n < 0 && errno != EAGAIN) {
             m_failed = true; // as the port itself would find it: the device has gone away
             dropOutput();
+            break;
         } else {
             break; // full for now: the rest goes as the device takes it
         }
@@ -298,4 +301,6 @@ void QtSerialPort::noteError(QSerialPort::SerialPortError error) {
     else if ((error == QSerialPort::ReadError || error == QSerialPort::WriteError) &&
              m_port.isOpen())
         m_failed = true;
+    if (m_failed)
+        dropOutput();
 }
