@@ -232,3 +232,26 @@ void QtSerialPort::noteError(QSerialPort::SerialPortError error) {
              m_port.isOpen())
         m_failed = true;
 }
+
+int QtSerialPort::setLineSettings(const QString &settings) {
+    if (!m_port.isOpen() || m_failed)
+        return RunError::PortNotOpen;
+    LineSettings line;
+    if (const int code = ParseLineSettings(settings, line); code != 0)
+        return code;
+    // Each setter applies at once to the open device; a refusal puts back what was set before.
+    const qint32 bitRate = m_port.baudRate();
+    const QSerialPort::Parity parity = m_port.parity();
+    const QSerialPort::DataBits dataBits = m_port.dataBits();
+    const QSerialPort::StopBits stopBits = m_port.stopBits();
+    if (m_port.setBaudRate(line.bitRate) && m_port.setParity(ParityOf(line.parity)) &&
+        m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+        m_port.setStopBits(StopBitsOf(line.stopBits)))
+        return 0;
+    m_port.setBaudRate(bitRate);
+    m_port.setParity(parity);
+    m_port.setDataBits(dataBits);
+    m_port.setStopBits(stopBits);
+    m_port.clearError();
+    return RunError::InvalidArgument;
+}

@@ -147,6 +147,7 @@ static QList<SettingKey> makeQarnIniKeys() {
         PacketSizeKey("DPDSIZE", settingsFilePath),
         {"NDTCD", commonKey("NDTCD")},
         {"TRACE", [](const QString &v) { gTrace = (v == u"1"); }},
+        {"STREAM", [](const QString &v) { gStreamKernel = (v == u"1"); }},
     };
 }
 
@@ -163,6 +164,7 @@ void beginSettingsRead() {
     gPrototype = 0;
     gLangBase = 0;
     gTrace = false;
+    gStreamKernel = false;
 }
 } // namespace
 

@@ -45,6 +45,7 @@ float gWriteTimeout = 0;
 QString gWaitTime;
 QString gSetupInfo;
 bool gTrace = false;
+bool gStreamKernel = false;
 
 int16_t gSeqType = 0;
 QString gIrdFile;
@@ -115,6 +116,7 @@ void ResetSharedState() {
     gWaitTime.clear();
     gSetupInfo.clear();
     gTrace = false;
+    gStreamKernel = false;
 
     ResetDescriptionValues();
     gIftFileNo = 0;

@@ -59,6 +59,8 @@ extern float gWriteTimeout;
 extern QString gWaitTime;
 extern QString gSetupInfo;
 extern bool gTrace; // TRACE 1 in the settings file: write a serial trace per run
+// STREAM 1 in the settings file: the kernel goes streamed rather than lock-step
+extern bool gStreamKernel;
 
 // Firmware description values
 extern int16_t gSeqType;
