@@ -196,41 +196,23 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
     };
     const QString back = "; line back to 9600,N,8,1\n";
     const QStringList slow{"--pace", "--clock-error", "-30"}; // overruns: silent from then on
+    // clang-format off
     const Case cases[] = {
-        {"a chip 5 % slow behind an adapter at 16 ms",
-         {"--pace", "--adapter-latency", "16", "--clock-error", "-5"},
-         false,
-         "checksum=" + SumText(kFlash),
-         "streamed kernel transfer: every echo matched" + back,
-         302},
-        {"unpaced",
-         {},
-         false,
-         "checksum=",
-         "DownloadIrd         streamed kernel transfer at "
-         "9600,N,8,2: up to ",
-         302},
-        {"a wrong echo in the middle",
-         {"--corrupt-echo", "100"},
-         false,
-         "E314\n",
-         " 102 echoed correctly, the last kernel byte not sent" + back,
-         -1},
-        {"a wrong echo of the byte before the last",
-         {"--corrupt-echo", "298"},
-         false,
-         "E314\n",
-         "stopped: 301 bytes sent, 300 echoed correctly, the last kernel byte not sent",
-         301},
-        {"a silent chip",
-         {"--silent-at", "kernel"},
-         false,
-         "E310\n",
-         "outcome failed, error number 310",
-         1},
+        {"a chip 5 % slow behind an adapter at 16 ms", {"--pace", "--adapter-latency", "16",
+         "--clock-error", "-5"}, false, "checksum=" + SumText(kFlash),
+         "streamed kernel transfer: every echo matched" + back, 302},
+        {"a clean transfer, unpaced", {}, false, "checksum=",
+         "DownloadIrd         streamed kernel transfer at 9600,N,8,2: up to ", 302},
+        {"a wrong echo in the middle", {"--corrupt-echo", "100"}, false, "E314\n",
+         " 102 echoed correctly, the last kernel byte not sent" + back, -1},
+        {"a wrong echo of the byte before the last", {"--corrupt-echo", "298"}, false, "E314\n",
+         "stopped: 301 bytes sent, 300 echoed correctly, the last kernel byte not sent", 301},
+        {"a silent chip", {"--silent-at", "kernel"}, false, "E310\n",
+         "outcome failed, error number 310", 1},
         {"a chip 30 % slow", slow, false, "E310\n", "the last kernel byte not sent" + back, -1},
         {"Stop", slow, true, "Downloading has been canceled.\n",
          "the last kernel byte not sent" + back, -1}};
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         startSim(layout + c.sim + QStringList{"--record", app.filePath("rec.bin")});
