@@ -50,16 +50,45 @@ void PassPortNote() {
         gLinkObserver->onNote(note);
 }
 
-// When the waits for data last served window events, on the link clock.
+// When the waits last served window events, on the link clock (where they block on the port).
 double lastServed = 0;
 
+// Blocks until the port has something to say, a window event or the end of `limit`, and serves
+// the window events that came. Where the port wakes the event loop, a single wait in the event
+// loop does both, and every window event is served the moment it comes (a screen reader makes
+// dozens of round trips to read the window). Elsewhere the wait blocks on the port and serves
+// window events between blocks whenever kLinkServeEvery has passed since they were last served.
+void WaitForPortOrEvents(SerialPortInterface *port, std::chrono::milliseconds limit) {
+    LinkClock &clock = CurrentLinkClock();
+    if (port->wakesEventLoop() && clock.waitForEvents(limit))
+        return;
+    const double serveEvery = std::chrono::duration<double>(kLinkServeEvery).count();
+    const double now = clock.now();
+    // A clock that went back (another clock installed) serves at once.
+    if (now - lastServed >= serveEvery || now < lastServed) {
+        clock.processEvents();
+        lastServed = clock.now();
+        return; // an event may have pressed Stop, or the port may have failed
+    }
+    const auto untilServe =
+        std::chrono::milliseconds(int((lastServed + serveEvery - now) * 1000.0) + 1);
+    port->waitForActivity(std::min({limit, kLinkWaitSlice, untilServe}));
+}
+
+// How long a wait may block: up to the deadline when one is armed, and never longer than
+// kLinkLongestWait, so that nothing is missed for long if a wake-up is.
+std::chrono::milliseconds WaitLimit(double now) {
+    if (!gTimeoutActive)
+        return kLinkLongestWait;
+    const double left = std::max(0.0, gDeadline - now);
+    return std::min(kLinkLongestWait, std::chrono::milliseconds(int(left * 1000.0) + 1));
+}
+
 // Waits until at least one byte is waiting. LinkOk, LinkTimeout (deadline with no byte waiting,
-// or Stop) or LinkFault (the port is gone). Blocks on the port, serving window events between
-// blocks whenever kLinkServeEvery has passed since they were last served.
+// or Stop) or LinkFault (the port is gone).
 int16_t WaitForData() {
     SerialPortInterface *port = gComm;
     LinkClock &clock = CurrentLinkClock();
-    const double serveEvery = std::chrono::duration<double>(kLinkServeEvery).count();
     for (;;) {
         if (!PortUsable(port)) {
             NotePortLost();
@@ -67,21 +96,12 @@ int16_t WaitForData() {
         }
         if (port->inBufferCount() >= 1)
             return LinkOk;
-        double now = clock.now();
+        const double now = clock.now();
         if (gTimeoutActive && now > gDeadline)
             return LinkTimeout;
         if (gStopRequested)
             return LinkTimeout;
-        // A clock that went back (another clock installed) serves at once.
-        if (now - lastServed >= serveEvery || now < lastServed) {
-            clock.processEvents();
-            lastServed = clock.now();
-            continue; // an event may have pressed Stop, or the port may have failed
-        }
-        // Block briefly instead of spinning; returns early when a byte arrives.
-        const auto untilServe =
-            std::chrono::milliseconds(int((lastServed + serveEvery - now) * 1000.0) + 1);
-        port->waitForActivity(std::min(kLinkWaitSlice, untilServe));
+        WaitForPortOrEvents(port, WaitLimit(now));
     }
 }
 
@@ -192,13 +212,12 @@ int16_t SendBlock(const QByteArray &bytes) {
     // for it.
     LinkClock &clock = CurrentLinkClock();
     while (PortUsable(port) && port->outBufferCount() > 0) {
-        if ((gTimeoutActive && clock.now() > gDeadline) || gStopRequested) {
+        const double now = clock.now();
+        if ((gTimeoutActive && now > gDeadline) || gStopRequested) {
             port->discardOutput();
             return LinkTimeout;
         }
-        clock.processEvents();
-        if (PortUsable(port) && port->outBufferCount() > 0)
-            port->waitForActivity(kLinkWaitSlice);
+        WaitForPortOrEvents(port, WaitLimit(now));
     }
     if (!PortUsable(port)) {
         NotePortLost();

@@ -14,11 +14,15 @@ constexpr int16_t LinkFault = 99;     // the port failed, or more bytes waiting 
 constexpr int16_t LinkMismatch = 254; // the echo differs from the byte sent
 constexpr int16_t LinkTimeout = 255;  // deadline passed with no byte waiting, or Stop
 
-// How long one wait for the port blocks before the deadline and Stop are looked at again.
+// Where a port does not wake the event loop: how long one wait blocks on the port before the
+// deadline and Stop are looked at again, and how often window events are served meanwhile (not
+// at every byte: an echoed kernel transfer waits thousands of times, each for a few
+// microseconds).
 constexpr std::chrono::milliseconds kLinkWaitSlice{15};
-// While a wait for data lasts, window events are served at least this often (and not at every
-// byte: an echoed kernel transfer waits thousands of times, each for a few microseconds).
 constexpr std::chrono::milliseconds kLinkServeEvery{10};
+// The longest a wait blocks in the event loop before it looks at the port, the deadline and
+// Stop again, should nothing have woken it.
+constexpr std::chrono::milliseconds kLinkLongestWait{100};
 
 // Opens gComm at gBitRate/gParity/gDataBits/gStopBits on port gPort. 0 when open, 255 when
 // the port number is not valid (8002), 99 for any other failure (code in gRunErrNo).

@@ -1,7 +1,9 @@
 #include "link_clock.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -21,6 +23,24 @@ void RealLinkClock::sleep(std::chrono::milliseconds duration) {
 void RealLinkClock::processEvents() {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+}
+
+bool RealLinkClock::waitForEvents(std::chrono::milliseconds limit) {
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return false;
+    // One timer bounds every wait; its timeout is an event like any other. It goes with the
+    // application object.
+    static QPointer<QTimer> bound;
+    if (!bound) {
+        bound = new QTimer(application);
+        bound->setSingleShot(true);
+        bound->setTimerType(Qt::PreciseTimer);
+    }
+    bound->start(std::max(limit, std::chrono::milliseconds(1)));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    bound->stop();
+    return true;
 }
 
 void FakeLinkClock::sleep(std::chrono::milliseconds duration) {

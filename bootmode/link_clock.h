@@ -16,6 +16,13 @@ public:
     virtual void sleep(std::chrono::milliseconds duration) = 0;
     // Lets the window system (or any event loop of the thread) process pending events.
     virtual void processEvents() = 0;
+    // Blocks until at least one event has been served (a window event, a timer, a port's
+    // notifier) or `limit` has passed. False, without waiting, where there is no event loop to
+    // block in: the caller then waits on the port itself.
+    virtual bool waitForEvents(std::chrono::milliseconds limit) {
+        (void)limit;
+        return false;
+    }
 };
 
 // steady_clock, QThread::msleep and QCoreApplication::processEvents.
@@ -24,6 +31,7 @@ public:
     double now() override;
     void sleep(std::chrono::milliseconds duration) override;
     void processEvents() override;
+    bool waitForEvents(std::chrono::milliseconds limit) override;
 };
 
 // A clock that stands still until something sleeps on it or a test advances it. Actions can be

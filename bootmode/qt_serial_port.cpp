@@ -4,6 +4,7 @@
 #include "run_errors.h"
 #include "shared_state.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -111,6 +112,13 @@ int QtSerialPort::open(int port, const QString &settings) {
     }
     m_port.clear(QSerialPort::AllDirections);
     m_port.readAll();
+#ifndef Q_OS_WIN
+    if (QCoreApplication::instance()) {
+        m_writable = new QSocketNotifier(m_port.handle(), QSocketNotifier::Write);
+        m_writable->setEnabled(false);
+        QObject::connect(m_writable, &QSocketNotifier::activated, [this] { pushOutput(); });
+    }
+#endif
 #ifdef Q_OS_LINUX
     m_note = m_lowLatency.begin(int(m_port.handle()));
     m_lowLatencyOn = m_lowLatency.wasOn();
@@ -123,6 +131,10 @@ void QtSerialPort::close() {
 #ifdef Q_OS_LINUX
         m_note = m_lowLatency.end(int(m_port.handle()));
 #endif
+        m_unsent.clear();
+        m_unsentFrom = 0;
+        delete m_writable;
+        m_writable = nullptr;
         m_port.close();
     }
     m_port.clearError();
@@ -160,54 +172,109 @@ void QtSerialPort::discardInput() {
 int QtSerialPort::write(const QByteArray &bytes) {
     if (!m_port.isOpen() || m_failed)
         return RunError::PortNotOpen;
-    qsizetype sent = 0;
-#ifndef Q_OS_WIN
-    if (m_port.bytesToWrite() == 0) {
-        // Nothing queued in the port: straight to the device, as the port would write them at
-        // once anyway, without its queue and the write notification it turns on and off again
-        // (an echoed kernel transfer writes thousands of single bytes).
-        const ssize_t n = ::write(m_port.handle(), bytes.constData(), size_t(bytes.size()));
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            m_failed = true; // as the port itself would find it: the device has gone away
-            return RunError::PortNotOpen;
-        }
-        sent = std::max<qsizetype>(n, 0);
-    }
-#endif
-    if (sent == bytes.size())
-        return 0;
-    // What the device did not take waits in the port's queue.
-    if (m_port.write(bytes.mid(sent)) != bytes.size() - sent)
+#ifdef Q_OS_WIN
+    if (m_port.write(bytes) != bytes.size())
         return m_failed ? RunError::PortNotOpen : RunError::DeviceIo;
-    // Start sending now rather than at the next turn of the event loop.
-    m_port.flush();
+    m_port.flush(); // start sending now rather than at the next turn of the event loop
     return m_failed ? RunError::PortNotOpen : 0;
+#else
+    // Straight to the device, behind whatever it has not taken yet. The port's own queue is not
+    // used: it takes a device that is full for a moment (EAGAIN) for one that went away.
+    if (unsentCount() == 0) {
+        m_unsent = bytes;
+        m_unsentFrom = 0;
+    } else {
+        m_unsent.append(bytes);
+    }
+    return pushOutput();
+#endif
+}
+
+int QtSerialPort::pushOutput() {
+#ifndef Q_OS_WIN
+    while (unsentCount() > 0 && !m_failed) {
+        const ssize_t n =
+            ::write(m_port.handle(), m_unsent.constData() + m_unsentFrom, size_t(unsentCount()));
+        if (n > 0) {
+            m_unsentFrom += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno != EAGAIN) {
+            m_failed = true; // as the port itself would find it: the device has gone away
+            dropOutput();
+        } else {
+            break; // full for now: the rest goes as the device takes it
+        }
+    }
+    if (unsentCount() == 0) {
+        m_unsent.clear();
+        m_unsentFrom = 0;
+    }
+    if (m_writable)
+        m_writable->setEnabled(unsentCount() > 0);
+#endif
+    return m_failed ? RunError::PortNotOpen : 0;
+}
+
+void QtSerialPort::dropOutput() {
+    m_unsent.clear();
+    m_unsentFrom = 0;
+    if (m_writable)
+        m_writable->setEnabled(false);
 }
 
 int QtSerialPort::outBufferCount() {
     if (!m_port.isOpen() || m_failed)
         return 0;
+#ifdef Q_OS_WIN
     return int(m_port.bytesToWrite());
+#else
+    pushOutput();
+    return int(unsentCount());
+#endif
 }
 
 void QtSerialPort::discardOutput() {
-    if (m_port.isOpen())
-        m_port.clear(QSerialPort::Output);
+    if (!m_port.isOpen())
+        return;
+    dropOutput();
+    m_port.clear(QSerialPort::Output); // and what the device holds
 }
 
 void QtSerialPort::waitForActivity(std::chrono::milliseconds limit) {
     if (!m_port.isOpen() || m_failed)
         return;
+#ifdef Q_OS_WIN
     if (m_port.bytesToWrite() > 0) {
         m_port.waitForBytesWritten(int(limit.count()));
         return;
     }
+#else
+    if (unsentCount() > 0) {
+        // Room in the device, a byte or a hang-up ends the wait.
+        pollfd device{int(m_port.handle()), POLLOUT | POLLIN, 0};
+        if (::poll(&device, 1, int(limit.count())) > 0 && (device.revents & POLLIN))
+            m_port.waitForReadyRead(0);
+        pushOutput();
+        return;
+    }
+#endif
     if (m_port.bytesAvailable() > 0)
         return;
     // Block on the device itself, not in an event loop: the link serves window events between
     // waits.
     if (deviceHasInput(limit))
         m_port.waitForReadyRead(0); // takes the bytes into the port
+}
+
+bool QtSerialPort::wakesEventLoop() const {
+    // The port's read notifier takes arriving bytes (and a hang-up) in the event loop, and
+    // m_writable wakes it when the device takes more.
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return m_port.isOpen() && m_writable != nullptr;
+#endif
 }
 
 bool QtSerialPort::deviceHasInput(std::chrono::milliseconds limit) {

@@ -7,6 +7,7 @@
 #include "serial_port.h"
 
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 #include <optional>
 
@@ -30,6 +31,7 @@ public:
     // failed once they have been read.
     bool hasFailed() const override { return m_failed && m_port.bytesAvailable() == 0; }
     void waitForActivity(std::chrono::milliseconds limit) override;
+    bool wakesEventLoop() const override;
     QString note() const override { return m_note; }
     // Whether the low-latency flag was on while the port was open last; nothing before the
     // first open, and on systems without the flag.
@@ -44,9 +46,19 @@ private:
     void noteError(QSerialPort::SerialPortError error);
     // Waits up to `limit` until the device itself has bytes to read or has hung up.
     bool deviceHasInput(std::chrono::milliseconds limit);
+    // Hands the device as much of the unsent bytes as it takes now. 0, or the failure code.
+    int pushOutput();
+    qsizetype unsentCount() const { return m_unsent.size() - m_unsentFrom; }
+    void dropOutput();
 
     QSerialPort m_port;
     bool m_failed = false;
+    // Bytes the device has not taken yet, from m_unsentFrom on; sent straight to the device as
+    // it takes them (on Windows the port's own queue does this).
+    QByteArray m_unsent;
+    qsizetype m_unsentFrom = 0;
+    // Wakes the event loop when the device takes more, while bytes are unsent.
+    QSocketNotifier *m_writable = nullptr;
     LowLatency m_lowLatency;
     std::optional<bool> m_lowLatencyOn;
     QString m_note;

@@ -57,7 +57,10 @@ bool SeqEraseBeforeKernel() {
     return true;
 }
 
-bool SeqKernelErase() {
+namespace {
+// The start of the variants whose kernel erases on command: everything up to the kernel's
+// checksum, which erases nothing.
+bool KernelSetup() {
     gDownloadState = 1;
     if (!OpenBootPort() || !AdjBitRate())
         return false;
@@ -67,7 +70,12 @@ bool SeqKernelErase() {
     ClosePort();
     gDownloadState = 2;
     SettlePause();
-    if (!OpenDataPort() || !CheckIrd())
+    return OpenDataPort() && CheckIrd();
+}
+} // namespace
+
+bool SeqKernelErase() {
+    if (!KernelSetup())
         return false;
     gDownloadState = 3;
     if (!EraseFROM())
@@ -103,4 +111,36 @@ bool RunDownload(QString &checksum) {
     if (gLinkObserver)
         gLinkObserver->onRunEnd(ok);
     return ok;
+}
+
+bool VerifyErasesNothing(int16_t seqType) {
+    return seqType == 2 || seqType == 3;
+}
+
+namespace {
+bool SeqVerify() {
+    if (!KernelSetup())
+        return false;
+    gDownloadState = 3;
+    return CheckFROMCheckSum();
+}
+} // namespace
+
+VerifyResult RunVerify(QString &checksum) {
+    checksum = QStringLiteral("0000");
+    bool ok = false;
+    bool answered = false;
+    if (VerifyErasesNothing(gSeqType)) {
+        ok = SeqVerify();
+        // The flash checksum step reports a sum other than FCS as its error 370: here that is
+        // the answer to the question, not a failure.
+        answered = ok || (gDownloadState == 3 && gErrNo == 370);
+    }
+    ClosePort();
+    gTimeoutActive = false;
+    if (answered)
+        checksum = Hex4(static_cast<uint32_t>(gObtainedCheckSum));
+    if (gLinkObserver)
+        gLinkObserver->onRunEnd(ok);
+    return ok ? VerifyResult::Matches : answered ? VerifyResult::Differs : VerifyResult::Failed;
 }

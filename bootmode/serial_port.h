@@ -38,6 +38,10 @@ public:
     // the port fails. Keeps waits from spinning the CPU; the caller serves window events
     // between waits.
     virtual void waitForActivity(std::chrono::milliseconds limit) = 0;
+    // True when the port's activity (a byte arriving, room to send, the device going away) wakes
+    // the thread's event loop: a wait may then block in the event loop and serve window events
+    // the moment they come, instead of blocking on the port alone.
+    virtual bool wakesEventLoop() const { return false; }
 
     // What the last open or close did beyond the line settings, in one line for the trace; ""
     // when there is nothing to say.

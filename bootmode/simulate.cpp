@@ -71,3 +71,20 @@ bool SimulateDownload(QString &checksum) {
     checksum = gFlashCheckSum;
     return true;
 }
+
+bool SimulateVerify() {
+    gDownloadState = 1;
+    gByteTotal = 0;
+    gByteCount = 0;
+    if (!Passes(10, false))
+        return false;
+    gByteTotal = 3000;
+    if (!Passes(31, true))
+        return false;
+    gByteTotal = 0;
+    gDownloadState = 2;
+    if (!Passes(31, false))
+        return false;
+    gDownloadState = 3;
+    return Passes(10, false);
+}

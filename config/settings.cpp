@@ -147,6 +147,7 @@ static QList<SettingKey> makeQarnIniKeys() {
         PacketSizeKey("DPDSIZE", settingsFilePath),
         {"NDTCD", commonKey("NDTCD")},
         {"TRACE", [](const QString &v) { gTrace = (v == u"1"); }},
+        {"HISTORY", [](const QString &v) { gHistory = (v != u"0"); }},
         {"STREAM", [](const QString &v) { gStreamKernel = (v == u"1"); }},
     };
 }
@@ -164,6 +165,7 @@ void beginSettingsRead() {
     gPrototype = 0;
     gLangBase = 0;
     gTrace = false;
+    gHistory = true;
     gStreamKernel = false;
 }
 } // namespace

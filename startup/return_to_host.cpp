@@ -66,13 +66,16 @@ int removeCode(const QString &path) {
 }
 
 // Gives the new file the permission bits and the group of the file it replaces, so that the
-// host can go on reading and writing it as before. The group stays ours where it cannot be set.
+// host can go on reading and writing it as before. Where the group cannot be taken over, the
+// file keeps the group and the bits it was made with: the old bits on our own group could shut
+// the host out (0660 of the host's group).
 void takeOverAccess(QFile &file, const QString &replaced) {
 #ifndef Q_OS_WIN
     struct stat old = {};
     if (::stat(QFile::encodeName(replaced).constData(), &old) != 0 || !S_ISREG(old.st_mode))
         return;
-    [[maybe_unused]] const int owned = ::fchown(file.handle(), uid_t(-1), old.st_gid);
+    if (::fchown(file.handle(), uid_t(-1), old.st_gid) != 0)
+        return;
     ::fchmod(file.handle(), old.st_mode & 07777);
 #else
     Q_UNUSED(file);

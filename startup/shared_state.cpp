@@ -15,6 +15,7 @@ QString gDrive;
 QString gFdir;
 QString gSelectedModel;
 QString gSelectedPcb;
+QString gSelectedVersion;
 QStringList gTgbnList;
 QStringList gTgbnDescList;
 
@@ -45,6 +46,7 @@ float gWriteTimeout = 0;
 QString gWaitTime;
 QString gSetupInfo;
 bool gTrace = false;
+bool gHistory = true;
 bool gStreamKernel = false;
 
 int16_t gSeqType = 0;
@@ -90,6 +92,7 @@ void ResetSharedState() {
     gFdir.clear();
     gSelectedModel.clear();
     gSelectedPcb.clear();
+    gSelectedVersion.clear();
     gTgbnList.clear();
     gTgbnDescList.clear();
 
@@ -116,6 +119,7 @@ void ResetSharedState() {
     gWaitTime.clear();
     gSetupInfo.clear();
     gTrace = false;
+    gHistory = true;
     gStreamKernel = false;
 
     ResetDescriptionValues();

@@ -27,6 +27,7 @@ extern QString gDrive;
 extern QString gFdir;
 extern QString gSelectedModel;
 extern QString gSelectedPcb;
+extern QString gSelectedVersion;  // the version chosen in the tree, for the run history
 extern QStringList gTgbnList;     // entries numbered from 1; entry 0 stays empty
 extern QStringList gTgbnDescList; // parallel to gTgbnList
 
@@ -58,7 +59,8 @@ extern float gDataTimeout;
 extern float gWriteTimeout;
 extern QString gWaitTime;
 extern QString gSetupInfo;
-extern bool gTrace; // TRACE 1 in the settings file: write a serial trace per run
+extern bool gTrace;   // TRACE 1 in the settings file: write a serial trace per run
+extern bool gHistory; // HISTORY 0 in the settings file: no run history
 // STREAM 1 in the settings file: the kernel goes streamed rather than lock-step
 extern bool gStreamKernel;
 

@@ -89,12 +89,18 @@ int OpenRegularFile(const QString &path, QFile &file) {
                                                              : RunError::PathFileAccess;
     return 0;
 #else
-    // Opened without waiting for a writer of a pipe or the carrier of a device, then judged by
-    // what was opened: a file swapped between a look by name and the open cannot slip through.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // A device is refused by name before it is opened: opening a serial line raises DTR and
+    // RTS, which can reset a board wired for boot mode.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return RunError::PathFileAccess;
+    // Opened without waiting for a writer of a pipe or the carrier of a device, never as the
+    // controlling terminal, then judged by what was opened: a file swapped for something else
+    // since the look by name cannot slip through.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return openFailure(path, errno);
-    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return RunError::PathFileAccess;

@@ -124,6 +124,7 @@ void frmQARN_UI::treFirmList_NodeClick(QTreeWidgetItem *node) {
 
 void frmQARN_UI::selectFirmware(const QString &model, const QString &board,
                                 const QString &version) {
+    gSelectedVersion = version;
     const QString prefix = ToolPrefix(gFdir);
     const QString folder =
         prefix.isEmpty()

@@ -3,6 +3,7 @@
 #include "app_windows.h"
 #include "download.h"
 #include "frmQARN_UI.h"
+#include "history.h"
 #include "qt_serial_port.h"
 #include "shared_state.h"
 #include "text_file.h"
@@ -16,11 +17,24 @@ frmQARN_UI::Links frmQARN_UI::DefaultLinks() {
     links.closeErrorWindows = [] { CloseErrorWindows(); };
     links.hostReturnUi = []() -> HostReturnUi & { return AppHostReturnUi(); };
     links.runDownload = [](QString &checkSum) {
-        const auto run = [](QString &sum) {
-            return gPrototype == 0 ? RunDownload(sum) : SimulateDownload(sum);
-        };
-        // TRACE 1 in QARN.ini: one serial trace per run in the application folder.
-        return gTrace ? RunTraced(AppFilePath(kTraceFileName), run, checkSum) : run(checkSum);
+        // TRACE 1 in QARN.ini: one serial trace per run in the application folder. A trace
+        // that cannot be written does not keep the download from running.
+        SerialTrace trace;
+        const bool traced = gTrace && StartTraceFile(trace, AppFilePath(kTraceFileName)) == 0;
+        RunHistory history(QStringLiteral("qarn"), QStringLiteral("download"),
+                           gSelectedModel + u'/' + gSelectedPcb + u'/' + gSelectedVersion);
+        bool ok = false;
+        {
+            ScopedLinkObserver watching(traced ? &trace : nullptr);
+            ok = gPrototype == 0 ? RunDownload(checkSum) : SimulateDownload(checkSum);
+        }
+        trace.noteOutcome(ok, checkSum);
+        const QString outcome =
+            ok ? (gPrototype == 0 ? "ok" : "simulated") : (gStopRequested ? "stopped" : "failed");
+        if (const QString problem = history.finish(outcome); !problem.isEmpty())
+            trace.onNote(QStringLiteral("run history not written: ") + problem);
+        trace.close();
+        return ok;
     };
     links.makeSerialPort = []() -> std::unique_ptr<SerialPortInterface> {
         return std::make_unique<QtSerialPort>();

@@ -6,10 +6,14 @@
 #include "trace.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <functional>
+#include <poll.h>
 #include <pty.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -238,6 +242,100 @@ TEST(RealPort, HasLowLatencyWhileOpenAndReadsAReplyThatCameBeforeTheLineDropped)
     ClosePort();
     EXPECT_FALSE(port.hasFailed());
     gComm = nullptr;
+}
+
+// The real port on a pseudo-terminal whose other end `reader` reads only while `reading`, a
+// little at a time, as a slow line takes bytes.
+class SlowLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "bootmode_tests", *argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+        SetDefaultSettings();
+        gPort = "1", gComm = &port;
+        char slaveName[256] = {};
+        ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+        ASSERT_TRUE(QFile::link(slaveName, app.filePath("COM1")));
+        ASSERT_TRUE(OpenBootPort());
+        ::close(slave);
+        reader = std::thread([this] {
+            char chunk[700];
+            while (!done) {
+                pollfd line{master, POLLIN, 0};
+                if (!reading || ::poll(&line, 1, 5) <= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                const ssize_t n = ::read(master, chunk, sizeof chunk);
+                if (n > 0)
+                    taken.append(chunk, n), received.fetch_add(n);
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+    }
+    void TearDown() override {
+        done = true, reader.join();
+        ClosePort(), ::close(master), gComm = nullptr;
+    }
+
+    TempAppDir app;
+    QtSerialPort port;
+    int master = -1, slave = -1;
+    std::thread reader;
+    std::atomic<bool> done{false}, reading{true};
+    std::atomic<qsizetype> received{0};
+    QByteArray taken; // read only once `received` says it is complete
+};
+
+// Every block size the readers accept goes out whole and in order however slowly the line takes
+// it; a line that stops taking it ends the block at the deadline or on Stop, the rest discarded.
+TEST_F(SlowLine, ABlockOfAnyAcceptedSizeGoesOutWholeOrEndsAtTheDeadlineOrStop) {
+    qsizetype expected = 0;
+    QByteArray sent;
+    for (const int size : {1, 4095, 16384, 32767}) {
+        SCOPED_TRACE(size);
+        QByteArray block(size, 0);
+        for (int i = 0; i < size; ++i)
+            block[i] = char((i * 7 + size) & 0xFF);
+        ArmDeadline(20);
+        ASSERT_EQ(SendBlock(block), LinkOk) << gRunErrNo;
+        EXPECT_EQ(port.outBufferCount(), 0);
+        sent += block, expected += size;
+    }
+    for (int tries = 0; received < expected && tries < 2000; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(received.load(), expected);
+    EXPECT_TRUE(taken == sent);
+    reading = false; // the line stops taking bytes
+    for (const bool stop : {false, true}) {
+        gStopRequested = stop;
+        ArmDeadline(stop ? 30 : 0.3f);
+        EXPECT_EQ(SendBlock(QByteArray(32767, 'x')), LinkTimeout);
+        EXPECT_EQ(port.outBufferCount(), 0); // closing the port does not wait for it
+        EXPECT_FALSE(port.hasFailed());
+    }
+    gStopRequested = false;
+}
+
+// While a reply is awaited, window events are served as they come, not in slices: a chain of
+// 300 events, each posting the next, runs its course long before the deadline, and its last
+// event sends the reply.
+TEST_F(SlowLine, AWaitServesEveryWindowEventAsItComes) {
+    int hops = 0;
+    std::function<void()> hop = [&] {
+        if (++hops < 300)
+            QTimer::singleShot(0, hop);
+        else
+            EXPECT_EQ(::write(master, "\x10\x12\x34", 3), 3);
+    };
+    QTimer::singleShot(0, hop);
+    ArmDeadline(2);
+    QByteArray reply(3, '\0');
+    EXPECT_EQ(ReceiveReply(reply), ReplyEnd::Whole);
+    EXPECT_EQ(reply.toHex(), "101234");
+    EXPECT_EQ(hops, 300);
 }
 
 } // namespace

@@ -185,3 +185,31 @@ TEST(Trace, AFailedRunShowsWhatWentWrongAndEndsWithItsNumberAndStep) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Verify, OnlyVariantsWhoseKernelErasesAreCheckedAndTheTargetIsNeitherErasedNorWritten) {
+    // The unerased flash (00) and the FF read beyond it sum to FF00 over FSA..FEA.
+    const QList<Step> read = {Step::Adjust, Step::AdjustEnd, Step::Kernel, Step::KernelSum,
+                              Step::FlashSum};
+    const std::tuple<int, const char *, VerifyResult, const char *> cases[] = {
+        {0, "FF00", VerifyResult::Failed, "0000"},
+        {1, "FF00", VerifyResult::Failed, "0000"},
+        {2, "FF00", VerifyResult::Matches, "FF00"},
+        {3, "FF01", VerifyResult::Differs, "FF00"}};
+    for (const auto &[variant, fcs, result, sum] : cases) {
+        SCOPED_TRACE(variant);
+        RunBench r;
+        gSeqType = int16_t(r.config.variant = variant);
+        gFlashCheckSum = fcs;
+        MemoryTarget target(r.port, r.config);
+        QString checksum;
+        EXPECT_EQ(RunVerify(checksum), result);
+        EXPECT_EQ(checksum, sum);
+        EXPECT_EQ(target.target().steps(), variant < 2 ? QList<Step>() : read);
+        EXPECT_EQ(target.target().flash(), QByteArray(0x100, 0));
+        EXPECT_FALSE(r.port.isOpen());
+    }
+}
+
+} // namespace

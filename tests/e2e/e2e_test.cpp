@@ -41,12 +41,14 @@ TEST(EndToEnd, ErrorWindowOkHandsSubErrorBackAndRestartsTheHost) {
     app.write("QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
     app.write("torvane.ini", "lang EN\r\nlang English\r\n");
     app.write("FirmDesc.txt", "TGBN M\r\nTGBNDESC Main board\r\n");
-    // What the windows show comes from the test's own library, preloaded into the tool.
-    env.insert("LD_PRELOAD", WINDOW_DUMP_LIB);
-    env.insert("ASAN_OPTIONS", "verify_asan_link_order=0");
-    env.insert("QARN_DUMP_WINDOWS", app.filePath("windows.txt"));
+    // What the windows show comes from the test's own library, preloaded into the tool (and the
+    // host it starts), not into xdotool: built with the sanitizers, it would end xdotool.
+    QProcessEnvironment toolEnv = env;
+    toolEnv.insert("LD_PRELOAD", WINDOW_DUMP_LIB);
+    toolEnv.insert("ASAN_OPTIONS", "verify_asan_link_order=0");
+    toolEnv.insert("QARN_DUMP_WINDOWS", app.filePath("windows.txt"));
     QProcess tool; // files, not pipes: the host started detached inherits them
-    tool.setProcessEnvironment(env);
+    tool.setProcessEnvironment(toolEnv);
     tool.setStandardOutputFile(app.filePath("out.txt"));
     tool.setStandardErrorFile(app.filePath("err.txt"));
     tool.start(app.filePath("torvane.exe"), {"start"});

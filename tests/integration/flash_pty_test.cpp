@@ -60,16 +60,19 @@ protected:
     ~FlashOverPty() override { sim.terminate(), sim.waitForFinished(5000); }
     // Starts the target linked as COM1 of the application folder and waits until it listens.
     void startSim(const QStringList &options) {
-        sim.start(TARGET_SIM_PATH, QStringList{"--link", app.filePath("COM1"), "--flash-fill", "00",
-                                               "--save-flash", app.filePath("flash.bin")} +
-                                       options);
+        sim.start(TARGET_SIM_PATH,
+                  QStringList{"--link", app.filePath("COM1"), "--flash-fill", "00", "--save-flash",
+                              app.filePath("flash.bin"), "--steps", app.filePath("steps.txt")} +
+                      options);
         QByteArray said;
         while (!said.contains('\n') && sim.waitForReadyRead(5000))
             said += sim.readAllStandardOutput();
         ASSERT_TRUE(said.startsWith("ready /dev/")) << said.constData();
     }
-    void startFlash(const QStringList &options) {
-        ctl.start(QARNCTL_PATH, QStringList{"flash", "--app-dir", app.path()} + options);
+    // qarnctl flash, or the command the options begin with ("verify").
+    void startFlash(QStringList options) {
+        const QString command = options.value(0) == "verify" ? options.takeFirst() : "flash";
+        ctl.start(QARNCTL_PATH, QStringList{command, "--app-dir", app.path()} + options);
     }
     // The exit code; standard output and error in `out` and `err`.
     int finishFlash() {
@@ -77,6 +80,14 @@ protected:
         out = QString::fromUtf8(ctl.readAllStandardOutput());
         err = QString::fromUtf8(ctl.readAllStandardError());
         return ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1;
+    }
+
+    // Columns `from` to `to` of each line of the run history in `folder`, the header left out.
+    QStringList history(int from, int to, const QString &folder = {}) const {
+        QStringList lines = QString(app.read(folder + "qarn-history.csv")).split("\r\n");
+        for (QString &line : lines)
+            line = line.section(',', from, to);
+        return lines.mid(1, lines.size() - 2);
     }
 
     TempAppDir app;
@@ -180,6 +191,14 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
             EXPECT_TRUE(err.contains("\n[1/5] Setup 1 100% (300/300)\n")) << qPrintable(err);
         }
     }
+    // A line per run: port and device, outcome, error, the target's checksum, FCS.
+    const QString ok = "ok,0," + sum + "," + sum, pty = "COM1,/dev/pts/";
+    EXPECT_EQ(history(4, 5).filter(pty).size(), 6);
+    EXPECT_EQ(
+        history(11, 14),
+        QStringList({ok, ok, ok, "failed,342,," + sum, "failed,340,," + sum, "failed,301,," + sum,
+                     "failed,370," + SumText(kFlash + char(1)) + "," + sum}));
+    EXPECT_EQ(history(4, 5)[5], "COM77,");
 }
 
 TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhenAllMatched) {
@@ -246,21 +265,25 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
 TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
     app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");
+    app.write("verify.ift", app.read("test.ift") + "UT 2\r\n"); // Stop is seen after the pause
     app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
     const QStringList simulate{"--simulate", "--app-dir", app.filePath("sim"),
                                app.filePath("test.ift")},
         pause{"--trace", app.filePath("t.log"), app.filePath("pause.ift")};
-    QProcess whole[2]; // simulated runs acted out to their end meanwhile: no checksum
+    QProcess whole[3]; // simulated runs acted out to their end meanwhile: no checksum
     whole[0].start(QARNCTL_PATH, QStringList{"flash"} + simulate);
     whole[1].start(QARNCTL_PATH, QStringList{"flash", "--json"} + simulate);
+    whole[2].start(QARNCTL_PATH, QStringList{"verify", "--json"} + simulate);
     const auto await = [this](const char *text) { // on standard error, while qarnctl runs
         for (QDeadlineTimer end(kWait); !err.contains(text) && ctl.state() && !end.hasExpired();)
             ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
     };
-    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 600): signals, exit status.
+    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 2, UT 600): signals,
+    // exit status.
     const std::tuple<QStringList, const char *, std::vector<int>, int> cases[] = {
         {{app.filePath("test.ift")}, "[3/5] Erase", {SIGTERM}, 3},
         {simulate, "[1/5] Setup 1", {SIGTERM}, 3},
+        {{"verify", app.filePath("verify.ift")}, "[2/3] Setup 2", {SIGTERM}, 3},
         {pause, "[2/5] Setup 2", {SIGINT, SIGINT}, 130}};
     for (const auto &[options, phase, kills, status] : cases) {
         SCOPED_TRACE(phase);
@@ -277,11 +300,68 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
         EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
     }
     EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
-    EXPECT_TRUE(whole[0].waitForFinished(kWait) && whole[1].waitForFinished(kWait));
+    EXPECT_EQ(history(2, 2) + history(11, 11), // ended at once: recorded too
+              QStringList({"flash", "verify", "flash", "stopped", "stopped", "stopped"}));
+    EXPECT_EQ(history(11, 11, "sim/").filter("stopped").size(), 1);
+    // A hang-up in the erase wait and a reader of the output that has gone away end nothing: the
+    // download runs to its end and the trace has its outcome.
+    sim.terminate(), sim.waitForFinished(5000);
+    startSim(layout + QStringList{"--erase-time", "1500", "--record", app.filePath("got.bin")});
+    startFlash({"--json", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
+    ctl.closeReadChannel(QProcess::StandardOutput);
+    for (QDeadlineTimer end(kWait);
+         !app.read("got.bin").contains(QByteArray::fromHex("10012c15")) && !end.hasExpired();)
+        ctl.waitForFinished(20); // until the erase command has gone out
+    ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGHUP) == 0);
+    EXPECT_EQ(finishFlash(), 0);
+    EXPECT_TRUE(
+        app.read("t.log").trimmed().endsWith("outcome ok, checksum " + SumText(kFlash).toLatin1()));
+    sim.terminate(), sim.waitForFinished(5000);
+    EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
+    EXPECT_EQ(history(11, 11).last(), "ok");
+    for (QProcess &run : whole)
+        EXPECT_TRUE(run.waitForFinished(kWait));
     EXPECT_EQ(whole[0].readAllStandardOutput() + whole[1].readAllStandardOutput().right(59),
               "simulated: no device was written\n"
               R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
               "\n");
+    const QByteArray verified = whole[2].readAllStandardOutput(); // the check acted out
+    EXPECT_TRUE(verified.endsWith(R"({"checksum":"","errno":0,"error":"","fcs":")" +
+                                  SumText(kFlash).toLatin1() + R"(","outcome":"simulated"})" +
+                                  '\n'))
+        << verified.constData();
+    EXPECT_EQ(history(11, 11, "sim/").filter("simulated").size(), 3);
+}
+
+TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNorWrites) {
+    // The flash holds 5A throughout: 800 bytes of 5A sum to 2D000, whose last digits are D000.
+    const QString sum = SumText(kFlash), read = "adjust adjust-end kernel kernel-sum";
+    app.write("match.ift", app.read("test.ift") + "FCS D000\r\n");
+    app.write("ucs.ift", app.read("test.ift") + "UCS 0001\r\n");
+    app.write("boot.ift", app.read("test.ift") + "CPUT 2\r\n");
+    // description, exit status, the start of standard output (or error), the target's steps
+    const std::tuple<const char *, int, QString, QString> cases[] = {
+        {"match.ift", 0, "checksum=D000 matches\n", read + " flash-sum"},
+        {"test.ift", 4, "checksum=D000 differs from FCS " + sum + "\n", read + " flash-sum"},
+        {"ucs.ift", 1, "E371\n", read},
+        {"boot.ift", 2,
+         "qarnctl verify: " + app.filePath("boot.ift") +
+             " sets CPUT 1, 2 or 4: the boot program erases the flash right after the bit-rate",
+         ""}};
+    for (const auto &[ift, status, output, steps] : cases) {
+        SCOPED_TRACE(ift);
+        startSim(layout + QStringList{"--flash-fill", "5A"});
+        ctl.start(QARNCTL_PATH, {"verify", "--app-dir", app.path(), app.filePath(ift)});
+        EXPECT_EQ(finishFlash(), status);
+        EXPECT_TRUE((out + err).startsWith(output)) << qPrintable(out + err);
+        sim.terminate();
+        ASSERT_TRUE(sim.waitForFinished(5000));
+        EXPECT_EQ(app.read("steps.txt").replace('\n', ' ').trimmed(), steps.toLatin1());
+        EXPECT_EQ(app.read("flash.bin"), QByteArray(0x800, 0x5A));
+    }
+    EXPECT_EQ(history(1, 2), QStringList({"qarnctl,verify", "qarnctl,verify", "qarnctl,verify"}));
+    EXPECT_EQ(history(11, 14),
+              QStringList({"matches,0,D000,D000", "differs,0,D000," + sum, "failed,371,," + sum}));
 }
 
 } // namespace

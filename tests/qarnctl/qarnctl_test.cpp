@@ -77,7 +77,8 @@ protected:
         QFile::setPermissions(pty, QFileDevice::Permissions(0x6060)); // rw-rw----
         for (const QString &file : QStringList{
                  "sys/devices/usb1/1-2/idVendor=0403", "sys/devices/usb1/1-2/idProduct=6001",
-                 "sys/devices/usb1/1-2/product=FT232R", tty + "/latency_timer=16",
+                 "sys/devices/usb1/1-2/serial=A10K3XQ2", "sys/devices/usb1/1-2/product=FT232R",
+                 tty + "/latency_timer=16",
                  "proc/self/status=Uid:\t4321\t4321\t4321\t4321\nGroups:\t\n",
                  "lock/LCK.." + name + "=      4242\n",
                  "proc/4242/cmdline=minicom\1-D\1/dev/ttyUSB0\1"})
@@ -114,6 +115,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
     app.write("BAD.ift", kDescription + "FSA 0000\r\n"), app.write("out.ift", "old");
     app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
     app.write("empty.txt", ""), app.write("p/QARN.ini", "PROTOTYPE 1");
+    app.write("h/QARN.ini", "LANGUAGE 1"), QFile::link(path("h/t"), path("h/qarn-history.csv"));
     QDir().mkpath(path("dir.ift"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
     // arguments, exit status, the start of the output; "@" stands for "qarnctl "
@@ -142,6 +144,19 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --help", 0, "usage: @flash"},
         {"flash --app-dir=APP ROOT/none.ift", 1, "E120\nCould not open the selected file.\n"},
         {"flash --app-dir=ROOT/p ROOT/fw/v1/T.ift", 2, "@flash: QARN.ini in ROOT/p sets PROTOTYPE"},
+        {"verify", 2, "@verify: no description file given\n"},
+        {"verify --repeat 2 a.ift", 2, "@verify: Unknown option 'repeat'.\n"},
+        {"verify --help", 0, "usage: @verify [options] FILE.ift\n"},
+        {"verify --app-dir=ROOT/p ROOT/fw/v1/FW.ift", 2,
+         "@verify: QARN.ini in ROOT/p sets PROTOTYPE 1, the simulation mode: no device would be "
+         "read. Give --simulate"},
+        {"verify --app-dir=APP ROOT/fw/v1/T.ift", 2,
+         "@verify: ROOT/fw/v1/T.ift sets CPUT 0 or 3: the boot program erases the flash when it "
+         "takes the kernel"},
+        {"flash --app-dir=ROOT/h --port 77 ROOT/fw/v1/T.ift", 1,
+         "E301\nSelected port is not available.\nSelect another port using \"COM Port Select\" in "
+         "\"System Management\" of Main Menu.\n\n  Function: OpenPort\n@flash: the run history was "
+         "not written: ROOT/h/qarn-history.csv is a symbolic link, not written through\n[1/5]"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
@@ -168,7 +183,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         EXPECT_EQ((r.out + r.err).left(want.size()), want);
     }
     EXPECT_EQ(app.read("out.ift"), QByteArray("old"));
-    EXPECT_FALSE(QFileInfo::exists(path("no")));
+    EXPECT_FALSE(QFileInfo::exists(path("no")) || QFileInfo::exists(path("h/t")));
     // The packed form reads the same. "CP" is 43 50: 43+01+10 = 54, 50+02+20 = 72.
     EXPECT_EQ(app.read("fw/v1/P.ift").mid(256, 2).toHex(), "5472");
     const QString expected =
@@ -228,8 +243,10 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVERS==\"ftdi_sio\", "
          "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-qarn.rules\n"
          "FAIL probe   ROOT/none: E120 Could not open the selected file. File name: ROOT/none"},
-        {"-", "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo "
-              "--json", 0,
+        {"-",
+         "--port=1 --proc ROOT/sys --sysfs ROOT/sys --lock-dir ROOT/lock --lock-dir ROOT/fifo "
+         "--json",
+         0,
          "OK   port    port 1 is COM1 -> PTY\nOK   access  OWNER may read and write it\n"
          "WARN busy    stale lock file ROOT/lock/LCK..NAME, ROOT/fifo/LCK..NAME: it names no "
          "running process => remove it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, "
@@ -286,6 +303,10 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
     ASSERT_EQ(phases.size(), 5) << qPrintable(r.out);
     EXPECT_TRUE(r.out.endsWith(R"({"checksum":"0070","errno":0,"error":"","outcome":"ok"})"
                                "\n"));
+    // The run history names the adapter behind the port.
+    EXPECT_EQ(QString(app.read("app/qarn-history.csv")).section("\r\n", 1).section(',', 1, 14),
+              "qarnctl,flash," + path("fw/v1/T.ift") + ",COM1," + pty +
+                  ",ftdi_sio,0403:6001,A10K3XQ2,9600,9600,ok,0,0070,0070");
 }
 
 } // namespace

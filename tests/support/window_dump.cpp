@@ -30,9 +30,12 @@ public:
     }
 };
 
+// The library is preloaded into every process the tool starts too, the stand-in host among
+// them, whose application object has no windows: it is left alone.
 void installWindowDump() {
-    if (!qEnvironmentVariableIsEmpty("QARN_DUMP_WINDOWS"))
-        qApp->installEventFilter(new WindowDump(qApp));
+    auto *application = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (application && !qEnvironmentVariableIsEmpty("QARN_DUMP_WINDOWS"))
+        application->installEventFilter(new WindowDump(application));
 }
 
 } // namespace

@@ -468,14 +468,38 @@ TEST_F(WindowTest, EachTickShowsTheStateOfTheRun) {
     }
 }
 
-TEST_F(WindowTest, SimulatedRunEndsWithTheDescriptionsCheckSum) {
+TEST_F(WindowTest, EveryRunIsRecordedInTheHistoryAndASimulatedOneEndsWithTheDescriptionsSum) {
     FakeLinkClock clock;
     ScopedLinkClock useClock(&clock);
-    writeIni(0);
-    ready(1);
-    runner = frmQARN_UI::DefaultLinks().runDownload;
-    window->cmdStart_Click();
-    EXPECT_EQ(text("lblCheckSum") + text("lblDLMsg"), "CheckSum\r\nBEEF OKダウンロード完了");
+    // QARN.ini, a folder in the history's place, the checksum shown, the history's line from
+    // its tool to its FCS ("": none)
+    const std::tuple<const char *, bool, const char *, QString> cases[] = {
+        {"PROTOTYPE 1", false, "CheckSum\r\nBEEF OK", ",,,,,,9600,9600,simulated,0,,BEEF"},
+        {"PORT 77", false, "", ",COM77,,,,,9600,9600,failed,301,,BEEF"}, // no such port
+        {"PROTOTYPE 1\r\nHISTORY 0", false, "CheckSum\r\nBEEF OK", ""},
+        {"PROTOTYPE 1\r\nTRACE 1", true, "CheckSum\r\nBEEF OK", ""}}; // noted in the trace
+    for (const auto &[ini, folder, shown, recorded] : cases) {
+        SCOPED_TRACE(ini);
+        QFile::remove(app.filePath("qarn-history.csv"));
+        QDir(app.filePath("qarn-history.csv")).removeRecursively();
+        if (folder)
+            QDir().mkpath(app.filePath("qarn-history.csv"));
+        app.write("QARN.ini", QByteArray("LANGUAGE 0\r\n") + ini + "\r\n");
+        gPrototype = QString(ini).startsWith("PROTOTYPE 1"); // binds the port at load, or not
+        ready(1);
+        runner = frmQARN_UI::DefaultLinks().runDownload;
+        window->cmdStart_Click();
+        EXPECT_EQ(text("lblCheckSum"), shown);
+        const QStringList lines = QString(app.read("qarn-history.csv")).split("\r\n");
+        EXPECT_EQ(lines.value(1).section(",", 1, 14).toStdString(),
+                  (recorded.isEmpty() ? "" : "qarn,download,M100/MAIN/USENv0100" + recorded)
+                      .toStdString());
+        EXPECT_EQ(
+            app.read("qarn-trace.log")
+                .contains("run history not written: " + app.filePath("qarn-history.csv").toUtf8() +
+                          " is not a regular file, not written\n"),
+            folder);
+    }
 }
 
 TEST_F(WindowTest, ErrorWindowShowsTheErrorInTheCurrentLanguageAndOkHandsBackSubError) {

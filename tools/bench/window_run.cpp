@@ -1,7 +1,8 @@
-// qarn-bench-window APPDIR VERSION: one download through the main window as 'qarn' runs it when
-// the host starts it, on the offscreen platform: start-up reads APPDIR's files and opens the
-// window, then the connection instructions are dismissed, VERSION is clicked in the firmware tree
-// and Start is pressed. The run is the window's own, with its QApplication, refresh timer and
+// qarn-bench-window APPDIR VERSION [IDLE_MS]: one download through the main window as 'qarn' runs
+// it when the host starts it, on the offscreen platform unless QT_QPA_PLATFORM says otherwise:
+// start-up reads APPDIR's files and opens the window, then the connection instructions are
+// dismissed, VERSION is clicked in the firmware tree and, after IDLE_MS (0) of an idle window,
+// Start is pressed. The run is the window's own, with its QApplication, refresh timer and
 // port. Prints the window's checksum text or the error number; exit 0 when the download succeeded.
 
 #include "app_windows.h"
@@ -21,8 +22,9 @@ int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fputs("usage: qarn-bench-window APPDIR VERSION\n", stderr);
+    const int idleMs = argc == 4 ? QString::fromLocal8Bit(argv[3]).toInt() : 0;
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: qarn-bench-window APPDIR VERSION [IDLE_MS]\n", stderr);
         return 2;
     }
     gAppDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -36,6 +38,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     const QString version = QString::fromLocal8Bit(argv[2]);
+    bool chosen = false;
     QTimer::singleShot(0, window, [&] {
         window->cmdSetupOK_Click();
         const auto items = window->findChild<QTreeWidget *>("treFirmList")
@@ -46,6 +49,11 @@ int main(int argc, char *argv[]) {
             return;
         }
         window->treFirmList_NodeClick(items.first());
+        chosen = true;
+    });
+    QTimer::singleShot(idleMs, window, [&] {
+        if (!chosen)
+            return;
         window->findChild<QPushButton *>("cmdStart")->click(); // returns when the run has ended
         const bool ok = gDownloadState == 5;
         const QString said = window->findChild<QLabel *>("lblCheckSum")->text().simplified();

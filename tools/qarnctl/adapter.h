@@ -1,26 +1,12 @@
 #pragma once
-// What sysfs tells about the serial adapter behind a tty device: its driver, the USB vendor
-// and product, and an FTDI adapter's latency timer, which decides how long the echoed kernel
-// transfer takes.
+// The serial adapter's latency timer: what it costs the echoed kernel transfer, and what the
+// low-latency flag does to it.
+
+#include "adapter_info.h"
 
 #include <QString>
 
 class LowLatencyDriver;
-
-struct AdapterInfo {
-    bool known = false; // sysfs has a device for the tty
-    bool usb = false;
-    QString driver;
-    QString vendorId;
-    QString productId;
-    QString manufacturer;
-    QString product;
-    QString latencyFile; // "" when the driver has no latency timer
-    int latencyMs = -1;
-};
-
-// The adapter of tty `name` (e.g. "ttyUSB0") under the sysfs root `sysfs` (normally "/sys").
-AdapterInfo ReadAdapterInfo(const QString &sysfs, const QString &name);
 
 // A latency timer above this many milliseconds slows the kernel transfer noticeably.
 constexpr int kMaxGoodLatencyMs = 2;

@@ -1,32 +1,32 @@
 // qarnctl flash: one download from the command line, as the Start button runs it, with the
 // phases and a progress bar per transfer on standard error.
 
-#include "adapter.h"
 #include "catalogue.h"
 #include "cli.h"
 #include "commands.h"
 #include "download.h"
 #include "error_messages.h"
+#include "history.h"
 #include "ift_file.h"
 #include "link.h"
-#include "number_text.h"
 #include "qt_serial_port.h"
+#include "run_report.h"
 #include "shared_state.h"
+#include "signal_stop.h"
 #include "trace.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +52,8 @@ const char kFlashDescription[] =
     "  3  stopped by SIGINT or SIGTERM (Stop Downloading); the line is the message that says so\n"
     "  130 (143 after SIGTERM): a second signal ended it at once, inside any wait; the port is\n"
     "     closed and standard output says nothing more\n"
+    "SIGHUP and a reader of the output that goes away do not stop the download: it runs to its\n"
+    "end, and what can no longer be written is dropped.\n"
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
     "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
@@ -60,7 +62,6 @@ const char kFlashDescription[] =
 const QString kCommand = QStringLiteral("qarnctl flash");
 
 constexpr std::chrono::milliseconds kPollInterval{150};
-constexpr int kBarWidth = 30;
 
 int gSignalPipe[2] = {-1, -1};
 
@@ -69,141 +70,12 @@ void onStopSignal(int signal) {
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
 }
 
-void printOut(const QString &text) {
-    std::fputs(text.toUtf8().constData(), stdout);
-    std::fflush(stdout);
-}
-
-void printJsonLine(const QJsonObject &object) {
-    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
-}
-
-// The name of a phase as the step display shows it: the erase comes second in variants 0 and
-// 1, third in variants 2 and 3.
-QString phaseName(int state, int seqType) {
-    const bool eraseFirst = seqType == 0 || seqType == 1;
-    switch (state) {
-    case 1:
-        return Msg(139);
-    case 2:
-        return Msg(eraseFirst ? 141 : 140);
-    case 3:
-        return Msg(eraseFirst ? 140 : 141);
-    case 4:
-        return Msg(142);
-    case 5:
-        return Msg(143);
-    default:
-        return {};
-    }
-}
-
-// Follows gDownloadState, gByteCount and gByteTotal and draws them on standard error.
-class ProgressReport {
-public:
-    // `json`: JSON lines on standard output instead of text on standard error.
-    ProgressReport(bool terminal, bool json) : m_terminal(terminal && !json), m_json(json) {}
-
-    void poll() {
-        const int state = gDownloadState;
-        if (state != m_state && state >= 1 && state <= 5) {
-            // The sequence moves on only after a success: a transfer still shown has finished.
-            if (m_total > 0)
-                show(m_total);
-            endBar();
-            // Phases run 1 to 5 in every variant; one that passed between two polls is still
-            // named, so the log shows every phase of the run.
-            const int first = state > m_state ? m_state + 1 : state;
-            for (int passed = std::max(first, 1); passed <= state; ++passed) {
-                if (m_json)
-                    printJsonLine(progressObject(passed, 0, 0));
-                else
-                    line(QString("[%1/5] %2").arg(passed).arg(phaseName(passed, gSeqType)));
-            }
-            m_state = state;
-            m_tenth = -1;
-            m_total = 0;
-        }
-        if (m_state < 1 || m_state > 5)
-            return;
-        const int total = gByteTotal;
-        if (total > 0) {
-            if (total != m_total) {
-                m_total = total;
-                m_tenth = -1;
-            }
-            show(gByteCount);
-        } else if (m_total > 0) {
-            // The transfer succeeded: its total has gone back to 0.
-            show(m_total);
-            m_total = 0;
-            endBar();
-        }
-    }
-
-    void finish() { endBar(); }
-
-private:
-    void show(int count) {
-        const int percent =
-            static_cast<int>(std::clamp<qint64>(qint64(count) * 100 / m_total, 0, 100));
-        const QString name = phaseName(m_state, gSeqType);
-        if (m_terminal) {
-            const int filled = percent * kBarWidth / 100;
-            const QString bar = QString(filled, '#') + QString(kBarWidth - filled, '-');
-            std::fprintf(stderr, "\r[%d/5] %s [%s] %3d%%", m_state, name.toUtf8().constData(),
-                         bar.toLatin1().constData(), percent);
-            std::fflush(stderr);
-            m_barOpen = true;
-            return;
-        }
-        const int tenth = percent / 10;
-        if (tenth <= m_tenth)
-            return;
-        m_tenth = tenth;
-        if (m_json) {
-            printJsonLine(progressObject(m_state, std::min(count, m_total), m_total));
-            return;
-        }
-        line(QString("[%1/5] %2 %3% (%4/%5)")
-                 .arg(m_state)
-                 .arg(name)
-                 .arg(percent)
-                 .arg(std::min(count, m_total))
-                 .arg(m_total));
-    }
-
-    void line(const QString &text) {
-        endBar();
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-        std::fflush(stderr);
-    }
-
-    void endBar() {
-        if (!m_barOpen)
-            return;
-        std::fputc('\n', stderr);
-        m_barOpen = false;
-    }
-
-    static QJsonObject progressObject(int phase, int done, int total) {
-        return {{"phase", phase},
-                {"name", phaseName(phase, gSeqType)},
-                {"done", done},
-                {"total", total}};
-    }
-
-    bool m_terminal;
-    bool m_json;
-    bool m_barOpen = false;
-    int m_state = 0;
-    int m_total = 0;
-    int m_tenth = -1;
-};
-
 // SIGINT and SIGTERM reach the download as the Stop Downloading button: the handler only writes
 // the signal's number to a pipe, and the flag is set from the event loop, which the download
 // serves in every wait (at least every 100 ms, the settling pause included).
+// A hang-up (a dropped ssh session) and a reader of the output that goes away (`| head -n 1`)
+// end nothing: a download cut short leaves the device erased or half-written, one that runs to
+// its end leaves it working. What can no longer be written is dropped.
 class StopOnSignal {
 public:
     StopOnSignal() {
@@ -225,10 +97,17 @@ public:
         ::sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGHUP, &ignore, &m_oldHup);
+        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
     }
     ~StopOnSignal() {
         ::sigaction(SIGINT, &m_oldInt, nullptr);
         ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGHUP, &m_oldHup, nullptr);
+        ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
         delete m_notifier;
         for (int &fd : gSignalPipe) {
             if (fd >= 0)
@@ -254,11 +133,9 @@ private:
     std::function<void(int, int)> m_action;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
+    struct sigaction m_oldHup = {};
+    struct sigaction m_oldPipe = {};
 };
-
-QString windowText(QString text) {
-    return text.replace("\r\n", "\n");
-}
 
 // The outcome of a run as one JSON line: "ok", "simulated", "failed" or "stopped", the error
 // number and its text (0 and "" after success), and the target's checksum ("" when simulated).
@@ -291,47 +168,22 @@ int reportStopped(bool json, const QString &checksum) {
     return 3;
 }
 
-// Names an adapter whose latency timer slows the echoed kernel transfer at `bootBitRate`.
-void warnAboutLatency(const QString &sysfs, const QString &bootBitRate) {
-    const std::optional<int16_t> port = ToInt16(gPort);
-    const QString device = port ? QtSerialPort::portLocation(*port) : QString();
-    if (device.isEmpty())
-        return;
-    const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(device).fileName());
-    if (adapter.latencyMs <= kMaxGoodLatencyMs)
-        return;
-    const int bitRate = bootBitRate.toInt() > 0 ? bootBitRate.toInt() : 9600;
-    const qint64 kernel = QFileInfo(gIrdFile).size();
-    std::fprintf(stderr,
-                 "qarnctl flash: warning: the latency timer of the adapter on %s is %d ms and "
-                 "its driver did not take the low-latency flag: the kernel transfer takes about "
-                 "%.1f s instead of %.1f s. Set it to 1 ms (see 'qarnctl doctor').\n",
-                 qPrintable(device), adapter.latencyMs,
-                 KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
-                 KernelTransferSeconds(kernel, bitRate, 1));
-}
-
-// Warns once, as soon as the port has been opened, when the low-latency flag was not on.
-class LatencyWarning {
-public:
-    LatencyWarning(const QString &sysfs, const QtSerialPort &serial)
-        : m_sysfs(sysfs), m_bitRate(gBitRate), m_serial(serial) {}
-    void poll() {
-        if (m_done || !m_serial.lowLatency())
-            return;
-        m_done = true;
-        if (!*m_serial.lowLatency())
-            warnAboutLatency(m_sysfs, m_bitRate);
-    }
-
-private:
-    QString m_sysfs;
-    QString m_bitRate; // the boot bit rate, at which the kernel goes
-    const QtSerialPort &m_serial;
-    bool m_done = false;
-};
-
 } // namespace
+
+struct SignalStop::Impl {
+    StopOnSignal stop;
+};
+SignalStop::SignalStop() : m_impl(std::make_unique<Impl>()) {}
+SignalStop::~SignalStop() = default;
+void SignalStop::onSignal(std::function<void(int, int)> action) {
+    m_impl->stop.onSignal(std::move(action));
+}
+bool SignalStop::signalled() const {
+    return m_impl->stop.signalled();
+}
+void SignalStop::reassert() const {
+    m_impl->stop.reassert();
+}
 
 int runFlash(const QStringList &args) {
     QCommandLineParser parser;
@@ -399,8 +251,10 @@ int runFlash(const QStringList &args) {
     StopOnSignal stop;
     gAppDir =
         QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
-    if (!ReadIftFile(QFileInfo(iftPath).absoluteFilePath())) {
+    const QString firmware = QFileInfo(iftPath).absoluteFilePath();
+    if (!ReadIftFile(firmware)) {
         trace.noteOutcome(false, QStringLiteral("0000"));
+        noteHistoryProblem(kCommand, RunHistory("qarnctl", "flash", firmware).finish("failed"));
         return reportFailure(json, QStringLiteral("0000"));
     }
     // The simulation mode writes nothing: a script must ask for it by name, or its log would
@@ -419,7 +273,7 @@ int runFlash(const QStringList &args) {
         gStreamKernel = true;
 
     QtSerialPort serial;
-    LatencyWarning latency(parser.value(sysfsOption), serial);
+    LatencyWarning latency(kCommand, parser.value(sysfsOption), serial);
     gComm = simulated ? nullptr : &serial;
     gStopRequested = false;
     gDownloadState = 0;
@@ -436,6 +290,7 @@ int runFlash(const QStringList &args) {
     refresh.start();
     QObject::connect(&refresh, &QTimer::timeout, [&] { latency.poll(); });
 
+    std::optional<RunHistory> history; // of the run under way
     // The first signal stops the run at its next wait. A second ends the command at once, inside
     // whatever wait the run is in (the settling pause does not look at Stop): what is left
     // unsent is discarded and the port closed through the link, as every run closes it, the
@@ -451,6 +306,8 @@ int runFlash(const QStringList &args) {
             gComm->discardOutput();
         ClosePort();
         trace.noteOutcome(false, QStringLiteral("0000")); // written out at once
+        if (history)
+            noteHistoryProblem(kCommand, history->finish("stopped"));
         std::fputs("qarnctl flash: ended at once, the port closed\n", stderr);
         std::fflush(nullptr);
         std::_Exit(128 + signal);
@@ -467,11 +324,16 @@ int runFlash(const QStringList &args) {
         gDownloadState = 0;
         gByteCount = 0;
         gByteTotal = 0;
+        history.emplace("qarnctl", "flash", firmware, parser.value(sysfsOption));
         // A signal that came while the description was read stops the run before it starts.
         QCoreApplication::processEvents();
         ok = !stop.signalled() && (simulated ? SimulateDownload(checksum) : RunDownload(checksum));
         if (simulated)
             checksum.clear(); // the description's FCS, not a target's
+        noteHistoryProblem(kCommand, history->finish(ok                 ? okOutcome
+                                                     : stop.signalled() ? "stopped"
+                                                                        : "failed"));
+        history.reset();
         if (repeat > 1 && json) {
             progress.poll();
             printOutcome(ok ? okOutcome : stop.signalled() ? "stopped" : "failed", checksum, run);

@@ -9,6 +9,8 @@ class LowLatencyDriver;
 int runCheck(const QStringList &args);
 int runPack(const QStringList &args);
 int runFlash(const QStringList &args);
+// 4: the target's flash checksum differs from the description's.
+int runVerify(const QStringList &args);
 int runDoctor(const QStringList &args);
 // The doctor with `lowLatency` for the low-latency flag of the port it tries (runDoctor: the
 // system's).

@@ -12,6 +12,7 @@ const char kCommands[] =
     "  check    print the values a download would use\n"
     "  pack     write the protected form of a description\n"
     "  flash    download the firmware of a description\n"
+    "  verify   tell whether the target holds the firmware of a description, erasing nothing\n"
     "  doctor   find what stands between this computer and the chip, before a download\n"
     "\n"
     "Run 'qarnctl COMMAND --help' for the options of one command.";
@@ -23,7 +24,7 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kCommands));
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("check, pack, flash or doctor"),
+                                 QStringLiteral("check, pack, flash, verify or doctor"),
                                  QStringLiteral("COMMAND [OPTIONS]"));
     // Everything after the command's name belongs to the command.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -42,6 +43,8 @@ int main(int argc, char *argv[]) {
         return runPack(args);
     if (command == u"flash")
         return runFlash(args);
+    if (command == u"verify")
+        return runVerify(args);
     if (command == u"doctor")
         return runDoctor(args);
     return usageError(name, QStringLiteral("unknown command '%1'").arg(command));

@@ -84,6 +84,11 @@ QString PtyTarget::start() {
         if (!m_record.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             return QString("cannot write %1: %2").arg(m_options.record, m_record.errorString());
     }
+    if (!m_options.steps.isEmpty()) {
+        m_stepLog.setFileName(m_options.steps);
+        if (!m_stepLog.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return QString("cannot write %1: %2").arg(m_options.steps, m_stepLog.errorString());
+    }
 
     const QString link = m_options.link;
     const QFileInfo info(link);
@@ -179,6 +184,7 @@ void PtyTarget::processDueInput() {
         if (m_options.serve && m_target.finished()) {
             // The next device on the line: the host starts over with a reset chip.
             m_target = TargetSim(m_options.config);
+            m_stepsLogged = 0;
             m_finishSeen = false;
             m_echoes = EchoStats();
             m_overrunReported = false;
@@ -189,7 +195,16 @@ void PtyTarget::processDueInput() {
         const QList<Action> actions = m_target.receive(in.byte, in.bitRate);
         if (kernelByte)
             noteKernelByte(in, actions);
+        logSteps();
         perform(actions, m_options.pace ? m_registerFreeAt : in.due);
+    }
+}
+
+void PtyTarget::logSteps() {
+    const QList<Step> &steps = m_target.steps();
+    for (; m_stepsLogged < steps.size(); ++m_stepsLogged) {
+        if (m_stepLog.isOpen())
+            m_stepLog.write((stepName(steps[m_stepsLogged]) + u'\n').toLatin1());
     }
 }
 

@@ -77,10 +77,13 @@ private:
     void removeLink();
     bool hostHasReadEverything() const;
     void saveFlash() const;
+    void logSteps();
     int pollTimeoutUs() const; // -1: nothing is due
 
     SimOptions m_options;
-    QFile m_record; // --record: what the host sent, byte for byte
+    QFile m_record;  // --record: what the host sent, byte for byte
+    QFile m_stepLog; // --steps: the steps the target took up, one name a line
+    qsizetype m_stepsLogged = 0;
     TargetSim m_target;
     int m_master = -1;
     int m_slave = -1;

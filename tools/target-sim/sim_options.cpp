@@ -118,6 +118,9 @@ const OptionEntry kOptions[] = {
      "arriving) as median and 99th percentile"},
     {"save-flash", "FILE", "write the flash image here after the flash sum and at exit"},
     {"record", "FILE", "write every byte received from the host to FILE (replaced), as it comes"},
+    {"steps", "FILE",
+     "write the name of every step the target takes up to FILE (replaced), one a line, as it "
+     "happens: each kernel command as it comes, the boot program's exchanges and its erase"},
     {"once", nullptr,
      "end after one download: the flash sum answered, or a fault that ended it (a target that "
      "went silent runs on)"},
@@ -188,6 +191,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &erro
     options.link = parser.value("link");
     options.saveFlash = parser.value("save-flash");
     options.record = parser.value("record");
+    options.steps = parser.value("steps");
     options.once = parser.isSet("once");
     options.serve = parser.isSet("serve");
     options.pace = parser.isSet("pace");

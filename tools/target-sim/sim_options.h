@@ -14,6 +14,7 @@ struct SimOptions {
     QString link;             // where the pseudo-terminal's slave is linked, e.g. DIR/COM1
     QString saveFlash;        // flash image written here at the end ("" = not saved)
     QString record;           // every byte received from the host is appended here ("" = none)
+    QString steps;            // the name of every step the target takes up ("" = none)
     bool once = false;        // end after one download (flash sum answered, or a fault ended it)
     bool serve = false;       // a fresh target for the next download once one has ended
     bool pace = false;        // every byte takes its time on the wire (10 bits at the line's speed)

@@ -1,5 +1,7 @@
 #include "target_sim.h"
 
+#include <QMap>
+
 #include <algorithm>
 
 namespace targetsim {
@@ -129,6 +131,8 @@ QList<Action> TargetSim::adjust(uint8_t byte) {
     QList<Action> actions;
     if (byte != 0x00) // the boot program measures only the 00 pattern
         return actions;
+    if (m_steps.isEmpty())
+        m_steps.append(Step::Adjust);
     if (m_config.faults.noAdjustAnswer || stopsAt(Step::Adjust, actions))
         return actions;
     const uint8_t answer = m_config.faults.adjustAnswer.value_or(0x00);
@@ -144,11 +148,13 @@ QList<Action> TargetSim::adjustEnd(uint8_t byte) {
     if (byte != 0x55)
         return actions;
     m_state = State::KernelLengthHigh;
+    m_steps.append(Step::AdjustEnd);
     if (m_config.variant == 1) {
         if (stopsAt(Step::AdjustEnd, actions) || stopsAt(Step::BootErase, actions))
             return actions;
         if (const auto wrong = m_config.faults.ackAnswer) {
             // The erase runs, but its completion byte comes out wrong.
+            m_steps.append(Step::BootErase);
             eraseFlash();
             m_finished = true;
             return reply(Step::AdjustEnd, QByteArray(1, static_cast<char>(*wrong)),
@@ -165,6 +171,7 @@ QList<Action> TargetSim::adjustEnd(uint8_t byte) {
 }
 
 QList<Action> TargetSim::bootErase(std::chrono::milliseconds delay) {
+    m_steps.append(Step::BootErase);
     if (m_config.faults.eraseFails) {
         m_finished = true;
         return reply(Step::BootErase, QByteArray(1, static_cast<char>(kEraseFailed)), delay);
@@ -215,6 +222,7 @@ QList<Action> TargetSim::kernelByte(uint8_t byte) {
 
 QList<Action> TargetSim::afterKernel() {
     QList<Action> actions;
+    m_steps.append(Step::Kernel);
     m_kernelLoaded = true;
     m_state = State::KernelCommand;
     if (m_config.variant == 0) {
@@ -271,6 +279,10 @@ QList<Action> TargetSim::command(uint8_t byte) {
 QList<Action> TargetSim::runCommand() {
     QList<Action> actions;
     const Faults &faults = m_config.faults;
+    static const QMap<uint8_t, Step> kCommandSteps{
+        {kCmdKernelSum, Step::KernelSum}, {kCmdData, Step::Data},   {kCmdWrite, Step::Write},
+        {kCmdFlashSum, Step::FlashSum},   {kCmdBlank, Step::Blank}, {kCmdErase, Step::Erase}};
+    m_steps.append(kCommandSteps.value(m_command));
     switch (m_command) {
     case kCmdKernelSum:
         if (stopsAt(Step::KernelSum, actions))

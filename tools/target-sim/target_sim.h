@@ -129,6 +129,9 @@ public:
     const QByteArray &kernel() const { return m_kernel; }
     int nextBlock() const { return m_nextBlock; }
     int ignoredBytes() const { return m_ignored; }
+    // The steps the target has taken up so far, in order: each kernel command as it came, the
+    // boot program's exchanges and its erase.
+    const QList<Step> &steps() const { return m_steps; }
 
     static uint16_t sum16(const QByteArray &bytes);
 
@@ -172,6 +175,7 @@ private:
     std::optional<QByteArray> m_pendingBlock;
     int m_nextBlock = 0;
     int m_ignored = 0;
+    QList<Step> m_steps;
 };
 
 } // namespace targetsim

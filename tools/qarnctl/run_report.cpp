@@ -1,0 +1,179 @@
+#include "run_report.h"
+
+#include "adapter.h"
+#include "catalogue.h"
+#include "number_text.h"
+#include "qt_serial_port.h"
+#include "shared_state.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// Names an adapter whose latency timer slows the echoed kernel transfer at `bootBitRate`.
+void warnAboutLatency(const QString &command, const QString &sysfs, const QString &bootBitRate) {
+    const std::optional<int16_t> port = ToInt16(gPort);
+    const QString device = port ? QtSerialPort::portLocation(*port) : QString();
+    if (device.isEmpty())
+        return;
+    const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(device).fileName());
+    if (adapter.latencyMs <= kMaxGoodLatencyMs)
+        return;
+    const int bitRate = bootBitRate.toInt() > 0 ? bootBitRate.toInt() : 9600;
+    const qint64 kernel = QFileInfo(gIrdFile).size();
+    std::fprintf(stderr,
+                 "%s: warning: the latency timer of the adapter on %s is %d ms and "
+                 "its driver did not take the low-latency flag: the kernel transfer takes about "
+                 "%.1f s instead of %.1f s. Set it to 1 ms (see 'qarnctl doctor').\n",
+                 qPrintable(command), qPrintable(device), adapter.latencyMs,
+                 KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
+                 KernelTransferSeconds(kernel, bitRate, 1));
+}
+
+} // namespace
+
+void printOut(const QString &text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printJsonLine(const QJsonObject &object) {
+    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
+}
+
+QString windowText(QString text) {
+    return text.replace("\r\n", "\n");
+}
+
+void noteHistoryProblem(const QString &command, const QString &problem) {
+    static bool said = false;
+    if (problem.isEmpty() || said)
+        return;
+    said = true;
+    std::fprintf(stderr, "%s: the run history was not written: %s\n", qPrintable(command),
+                 qPrintable(problem));
+}
+
+QString phaseName(int state, int seqType) {
+    const bool eraseFirst = seqType == 0 || seqType == 1;
+    switch (state) {
+    case 1:
+        return Msg(139);
+    case 2:
+        return Msg(eraseFirst ? 141 : 140);
+    case 3:
+        return Msg(eraseFirst ? 140 : 141);
+    case 4:
+        return Msg(142);
+    case 5:
+        return Msg(143);
+    default:
+        return {};
+    }
+}
+
+ProgressReport::ProgressReport(bool terminal, bool json, int phases, PhaseNamer name)
+    : m_terminal(terminal && !json), m_json(json), m_phases(phases), m_name(std::move(name)) {
+    if (!m_name)
+        m_name = [](int phase) { return phaseName(phase, gSeqType); };
+}
+
+void ProgressReport::poll() {
+    const int state = gDownloadState;
+    if (state != m_state && state >= 1 && state <= m_phases) {
+        // The sequence moves on only after a success: a transfer still shown has finished.
+        if (m_total > 0)
+            show(m_total);
+        endBar();
+        // Phases run in order in every variant; one that passed between two polls is still
+        // named, so the log shows every phase of the run.
+        const int first = state > m_state ? m_state + 1 : state;
+        for (int passed = std::max(first, 1); passed <= state; ++passed) {
+            if (m_json)
+                printJsonLine(progressObject(passed, 0, 0));
+            else
+                line(QString("[%1/%2] %3").arg(passed).arg(m_phases).arg(m_name(passed)));
+        }
+        m_state = state;
+        m_tenth = -1;
+        m_total = 0;
+    }
+    if (m_state < 1 || m_state > m_phases)
+        return;
+    const int total = gByteTotal;
+    if (total > 0) {
+        if (total != m_total) {
+            m_total = total;
+            m_tenth = -1;
+        }
+        show(gByteCount);
+    } else if (m_total > 0) {
+        // The transfer succeeded: its total has gone back to 0.
+        show(m_total);
+        m_total = 0;
+        endBar();
+    }
+}
+
+void ProgressReport::show(int count) {
+    const int percent = static_cast<int>(std::clamp<qint64>(qint64(count) * 100 / m_total, 0, 100));
+    const QString name = m_name(m_state);
+    if (m_terminal) {
+        const int filled = percent * kBarWidth / 100;
+        const QString bar = QString(filled, '#') + QString(kBarWidth - filled, '-');
+        std::fprintf(stderr, "\r[%d/%d] %s [%s] %3d%%", m_state, m_phases,
+                     name.toUtf8().constData(), bar.toLatin1().constData(), percent);
+        std::fflush(stderr);
+        m_barOpen = true;
+        return;
+    }
+    const int tenth = percent / 10;
+    if (tenth <= m_tenth)
+        return;
+    m_tenth = tenth;
+    if (m_json) {
+        printJsonLine(progressObject(m_state, std::min(count, m_total), m_total));
+        return;
+    }
+    line(QString("[%1/%2] %3 %4% (%5/%6)")
+             .arg(m_state)
+             .arg(m_phases)
+             .arg(name)
+             .arg(percent)
+             .arg(std::min(count, m_total))
+             .arg(m_total));
+}
+
+void ProgressReport::line(const QString &text) {
+    endBar();
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+void ProgressReport::endBar() {
+    if (!m_barOpen)
+        return;
+    std::fputc('\n', stderr);
+    m_barOpen = false;
+}
+
+QJsonObject ProgressReport::progressObject(int phase, int done, int total) const {
+    return {{"phase", phase}, {"name", m_name(phase)}, {"done", done}, {"total", total}};
+}
+
+LatencyWarning::LatencyWarning(const QString &command, const QString &sysfs,
+                               const QtSerialPort &serial)
+    : m_command(command), m_sysfs(sysfs), m_bitRate(gBitRate), m_serial(serial) {}
+
+void LatencyWarning::poll() {
+    if (m_done || !m_serial.lowLatency())
+        return;
+    m_done = true;
+    if (!*m_serial.lowLatency())
+        warnAboutLatency(m_command, m_sysfs, m_bitRate);
+}

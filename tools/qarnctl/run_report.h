@@ -1,0 +1,66 @@
+#pragma once
+// What qarnctl flash and verify show while a run goes on: the phases and a progress bar per
+// transfer on standard error (or JSON lines on standard output), the warning about a slow
+// adapter, and the lines of the outcome.
+
+#include <QJsonObject>
+#include <QString>
+#include <functional>
+
+class QtSerialPort;
+
+void printOut(const QString &text);
+void printJsonLine(const QJsonObject &object);
+// An error window's text as lines of a terminal.
+QString windowText(QString text);
+
+// Says on standard error, once per process, why the run history could not be written; nothing
+// when `problem` is empty.
+void noteHistoryProblem(const QString &command, const QString &problem);
+
+// The name of a download's phase as the step display shows it: the erase comes second in
+// variants 0 and 1, third in variants 2 and 3.
+QString phaseName(int state, int seqType);
+
+// Follows gDownloadState, gByteCount and gByteTotal and draws them on standard error.
+class ProgressReport {
+public:
+    using PhaseNamer = std::function<QString(int phase)>;
+    // `json`: JSON lines on standard output instead of text on standard error. The run has
+    // `phases` phases, named by `name` (a download's five by default).
+    ProgressReport(bool terminal, bool json, int phases = 5, PhaseNamer name = {});
+
+    void poll();
+    void finish() { endBar(); }
+
+private:
+    void show(int count);
+    void line(const QString &text);
+    void endBar();
+    QJsonObject progressObject(int phase, int done, int total) const;
+
+    bool m_terminal;
+    bool m_json;
+    int m_phases;
+    PhaseNamer m_name;
+    bool m_barOpen = false;
+    int m_state = 0;
+    int m_total = 0;
+    int m_tenth = -1;
+};
+
+// Warns once on standard error, as soon as the port has been opened, when the low-latency flag
+// was not on and the adapter's latency timer slows the kernel transfer. `command` names the
+// warning's sender ("qarnctl flash").
+class LatencyWarning {
+public:
+    LatencyWarning(const QString &command, const QString &sysfs, const QtSerialPort &serial);
+    void poll();
+
+private:
+    QString m_command;
+    QString m_sysfs;
+    QString m_bitRate; // the boot bit rate, at which the kernel goes
+    const QtSerialPort &m_serial;
+    bool m_done = false;
+};
