@@ -1,8 +1,10 @@
 // Exchanges with the target's on-chip boot program: bit-rate adjustment, its acknowledge, the
-// kernel transfer (every byte echoed) and the end of an erase the boot program runs itself.
+// kernel transfer (every byte echoed, lock-step or streamed) and the end of an erase the boot
+// program runs itself.
 
 #include "download_steps.h"
 
+#include "kernel_stream.h"
 #include "link.h"
 #include "link_clock.h"
 #include "run_errors.h"
@@ -113,11 +115,15 @@ bool DownloadIrd(const QString &path) {
 
     ArmDeadline(gTransferTimeout);
     int16_t result = LinkOk;
-    for (qsizetype i = 0; i < buffer.size(); ++i) {
-        result = SendByteEcho(static_cast<uint8_t>(buffer[i]));
-        if (result != LinkOk)
-            break;
-        gByteCount = static_cast<int32_t>(i + 1);
+    if (gStreamKernel) {
+        result = StreamKernel(buffer);
+    } else {
+        for (qsizetype i = 0; i < buffer.size(); ++i) {
+            result = SendByteEcho(static_cast<uint8_t>(buffer[i]));
+            if (result != LinkOk)
+                break;
+            gByteCount = static_cast<int32_t>(i + 1);
+        }
     }
     gTimeoutActive = false;
 

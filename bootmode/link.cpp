@@ -297,3 +297,37 @@ void ArmDeadline(float seconds) {
     gDeadline = CurrentLinkClock().now() + double(seconds);
     gTimeoutActive = true;
 }
+
+int16_t SendBytes(const QByteArray &bytes) {
+    if (gLinkObserver)
+        gLinkObserver->onSend(bytes);
+    if (!PortUsable(gComm)) {
+        NotePortLost();
+        return LinkFault;
+    }
+    if (const int code = gComm->write(bytes); code != 0) {
+        gRunErrNo = static_cast<int16_t>(code);
+        return LinkFault;
+    }
+    return LinkOk;
+}
+
+int16_t ReceiveWaiting(QByteArray &bytes, int most) {
+    bytes.clear();
+    const int16_t waited = WaitForData();
+    if (waited != LinkOk)
+        return waited;
+    const int count = std::min(gComm->inBufferCount(), std::max(most, 1));
+    for (int k = 0; k < count; ++k) {
+        const int byte = gComm->readByte();
+        if (byte < 0) {
+            NotePortLost();
+            bytes.clear();
+            return LinkFault;
+        }
+        bytes.append(static_cast<char>(byte));
+    }
+    if (gLinkObserver && !bytes.isEmpty())
+        gLinkObserver->onReceive(bytes);
+    return LinkOk;
+}

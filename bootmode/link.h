@@ -66,3 +66,12 @@ void SettlePause();
 
 // gDeadline := now + seconds; gTimeoutActive := true.
 void ArmDeadline(float seconds);
+
+// Hands the bytes to the port in one write, without waiting for them to leave. LinkOk, or
+// LinkFault when the port refused them (code in gRunErrNo).
+int16_t SendBytes(const QByteArray &bytes);
+// Waits, as a receive does, until at least one byte is waiting (under gDeadline and Stop,
+// serving window events), then takes the bytes waiting, at most `most`, into `bytes`. LinkOk
+// with 1 to `most` bytes; LinkTimeout on the deadline or Stop, or LinkFault when the port failed,
+// with `bytes` empty.
+int16_t ReceiveWaiting(QByteArray &bytes, int most);

@@ -89,4 +89,17 @@ void MemoryPort::clearRecord() {
     m_closeCount = 0;
     m_discardInputCount = 0;
     m_discardOutputCount = 0;
+    m_lineChanges.clear();
+}
+
+int MemoryPort::setLineSettings(const QString &settings) {
+    if (!m_open || m_failed)
+        return RunError::PortNotOpen;
+    LineSettings parsed;
+    if (const int code = ParseLineSettings(settings, parsed); code != 0)
+        return code;
+    if (m_lineSettingsError != 0)
+        return m_lineSettingsError;
+    m_lineChanges.append(settings);
+    return 0;
 }

@@ -58,6 +58,12 @@ public:
     QByteArray pendingInput() const { return m_input; }
     void clearRecord();
 
+    int setLineSettings(const QString &settings) override;
+    // The line settings given to the open port, in order (cleared by clearRecord()).
+    const QList<QString> &lineChanges() const { return m_lineChanges; }
+    // setLineSettings() returns this run-time failure code (0 = it works).
+    void setLineSettingsError(int code) { m_lineSettingsError = code; }
+
 private:
     bool m_open = false;
     bool m_failed = false;
@@ -73,4 +79,6 @@ private:
     int m_discardInputCount = 0;
     int m_discardOutputCount = 0;
     std::function<void(const QByteArray &)> m_writeHook;
+    QList<QString> m_lineChanges;
+    int m_lineSettingsError = 0;
 };

@@ -304,3 +304,29 @@ void QtSerialPort::noteError(QSerialPort::SerialPortError error) {
     if (m_failed)
         dropOutput();
 }
+
+int QtSerialPort::setLineSettings(const QString &settings) {
+    if (!m_port.isOpen() || m_failed)
+        return RunError::PortNotOpen;
+    LineSettings line;
+    if (const int code = ParseLineSettings(settings, line); code != 0)
+        return code;
+    // Each setter applies at once to the open device (through a USB adapter, a request to its
+    // chip each), so only what changes is set; a refusal puts back what was set before.
+    const qint32 bitRate = m_port.baudRate();
+    const QSerialPort::Parity parity = m_port.parity();
+    const QSerialPort::DataBits dataBits = m_port.dataBits();
+    const QSerialPort::StopBits stopBits = m_port.stopBits();
+    const auto wantedDataBits = static_cast<QSerialPort::DataBits>(line.dataBits);
+    if ((bitRate == line.bitRate || m_port.setBaudRate(line.bitRate)) &&
+        (parity == ParityOf(line.parity) || m_port.setParity(ParityOf(line.parity))) &&
+        (dataBits == wantedDataBits || m_port.setDataBits(wantedDataBits)) &&
+        (stopBits == StopBitsOf(line.stopBits) || m_port.setStopBits(StopBitsOf(line.stopBits))))
+        return 0;
+    m_port.setBaudRate(bitRate);
+    m_port.setParity(parity);
+    m_port.setDataBits(dataBits);
+    m_port.setStopBits(stopBits);
+    m_port.clearError();
+    return RunError::InvalidArgument;
+}

@@ -40,6 +40,8 @@ public:
     // The device path that port number `port` stands for, or "" when there is none.
     static QString portLocation(int port);
 
+    int setLineSettings(const QString &settings) override;
+
 private:
     void noteError(QSerialPort::SerialPortError error);
     // Waits up to `limit` until the device itself has bytes to read or has hung up.

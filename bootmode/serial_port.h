@@ -46,4 +46,9 @@ public:
     // What the last open or close did beyond the line settings, in one line for the trace; ""
     // when there is nothing to say.
     virtual QString note() const { return {}; }
+
+    // Changes the line settings of the open port (the same text as open() takes) without
+    // closing it; what is waiting in both directions stays. Returns 0, or a run-time failure
+    // code when the port is not open or refuses the settings (they are then as before).
+    virtual int setLineSettings(const QString &settings) = 0;
 };

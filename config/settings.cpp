@@ -148,6 +148,7 @@ static QList<SettingKey> makeQarnIniKeys() {
         {"NDTCD", commonKey("NDTCD")},
         {"TRACE", [](const QString &v) { gTrace = (v == u"1"); }},
         {"HISTORY", [](const QString &v) { gHistory = (v != u"0"); }},
+        {"STREAM", [](const QString &v) { gStreamKernel = (v == u"1"); }},
     };
 }
 
@@ -165,6 +166,7 @@ void beginSettingsRead() {
     gLangBase = 0;
     gTrace = false;
     gHistory = true;
+    gStreamKernel = false;
 }
 } // namespace
 

@@ -47,6 +47,7 @@ QString gWaitTime;
 QString gSetupInfo;
 bool gTrace = false;
 bool gHistory = true;
+bool gStreamKernel = false;
 
 int16_t gSeqType = 0;
 QString gIrdFile;
@@ -119,6 +120,7 @@ void ResetSharedState() {
     gSetupInfo.clear();
     gTrace = false;
     gHistory = true;
+    gStreamKernel = false;
 
     ResetDescriptionValues();
     gIftFileNo = 0;

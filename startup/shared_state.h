@@ -61,6 +61,8 @@ extern QString gWaitTime;
 extern QString gSetupInfo;
 extern bool gTrace;   // TRACE 1 in the settings file: write a serial trace per run
 extern bool gHistory; // HISTORY 0 in the settings file: no run history
+// STREAM 1 in the settings file: the kernel goes streamed rather than lock-step
+extern bool gStreamKernel;
 
 // Firmware description values
 extern int16_t gSeqType;

@@ -18,6 +18,13 @@
 # setting, QARN_BENCH_RUNS times): wall time, the kernel transfer alone (from the target's clock:
 # first length byte in to last echo out) and both against their time on the wire.
 #
+# Then the kernel phase alone through the simulated adapter at 16 ms and 1 ms, paced, at 9600 and
+# 115200 bit/s: lock-step (once each: the latency decides it) and streamed (qarnctl flash
+# --stream, medians of QARN_BENCH_RUNS runs) with the chip's clock 5 % slow, right and 5 % fast;
+# the transfer's time on the target's clock against its wire time (the length and kernel bytes
+# once, at 10 bits a byte). Last of these, a chip 10 % slow, streamed: it overruns, and the run
+# ends at the transfer's time-out (TTO 3 s here) with error 310.
+#
 # Last, the host's own reaction, unpaced: for every echo of the kernel transfer, the time from
 # the echo leaving the target to the host's next byte arriving, as the target's clock sees it
 # (median and 99th percentile in microseconds), and the transfer's time, for the plainest
@@ -94,13 +101,20 @@ measure_host() { # measure_host RATE HOST "SIMOPTIONS" [qarnctl options...]
         time QT_QPA_PLATFORM=offscreen "${command[@]}" >"$APP/flash.out" 2>/dev/null
     } 2>"$timing" || status=$?
     # The floor host stops after the kernel: the target waits for more until it is told to end.
-    [ "$host" = floor ] && kill "$SIM_PID" 2>/dev/null
+    # So does a target that overran (MAY_FAIL: a failure is a result here).
+    if [ "$host" = floor ] || [ -n "${MAY_FAIL:-}" ]; then
+        kill "$SIM_PID" 2>/dev/null
+    fi
     wait "$SIM_PID" 2>/dev/null || true
     SIM_PID=""
     read -r WALL user sys <"$timing"
     rm -f "$timing"
     CPU=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')
     OUTPUT=$(cat "$APP/flash.out")
+    STATUS=$status
+    if [ "$status" -ne 0 ] && [ -n "${MAY_FAIL:-}" ]; then
+        return
+    fi
     if [ "$status" -ne 0 ]; then
         echo "bench: download by $host at $rate bit/s failed:" >&2
         echo "$OUTPUT" >&2
@@ -124,10 +138,10 @@ echo "$wire_bytes bytes cross the line in one download"
 echo
 printf '%-8s %-6s %9s %9s %7s %8s %7s\n' "bit/s" "trace" "wall s" "ideal s" "ratio" "CPU s" "CPU %"
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-make_app() { # make_app RATE
+make_app() { # make_app RATE [IMAGESIZE]
     rm -rf "$APP"
     "$BIN/qarn-make-demo-app" --out "$APP" --bin "$BIN" --rate "$1" --kernel-size "$KERNEL" \
-        --image-size "$IMAGE" --ut 0
+        --image-size "${2:-$IMAGE}" --ut 0
     # TTO B4 (180 s): at 16 ms of adapter latency the kernel transfer alone takes over a minute.
     printf 'TTO B4\r\n' >>"$APP/$IFT_PATH"
 }
@@ -182,6 +196,44 @@ for latency in 16 1; do
         'BEGIN { printf "%-10s %9.3f %9.3f %7.2f %9.3f %7.2f %6.1f%%\n", l, w, i, w / i, k, k / kw,
                  100 * c / w }'
 done
+
+echo
+echo "The kernel phase alone through the simulated adapter, paced: the kernel transfer on the"
+echo "target's clock against its wire time ($((KERNEL + 2)) bytes at 10 bits a byte, one way)"
+printf '%-8s %-8s %-10s %6s %9s %9s %7s\n' "bit/s" "latency" "transfer" "clock" "kernel s" "wire s" \
+    "ratio"
+for rate in 9600 115200; do
+    make_app "$rate" 2048
+    wire=$(awk -v k="$KERNEL" -v r="$rate" 'BEGIN { printf "%.3f", (k + 2) * 10 / r }')
+    for latency in 16 1; do
+        for mode in lock-step "-5" "0" "+5"; do
+            runs=$RUNS opts=(--stream) clock=$mode
+            if [ "$mode" = lock-step ]; then
+                runs=1 opts=() clock=0
+            fi
+            kernels=()
+            for ((run = 0; run < runs; run++)); do
+                measure_host "$rate" qarnctl "--pace --adapter-latency $latency --clock-error $clock" \
+                    "${opts[@]}"
+                kernels+=("$KERNEL_S")
+            done
+            transfer=streamed
+            [ "$mode" = lock-step ] && transfer=lock-step
+            awk -v r="$rate" -v l="$latency ms" -v t="$transfer" -v c="$clock %" \
+                -v k="$(median "${kernels[@]}")" -v w="$wire" \
+                'BEGIN { printf "%-8s %-8s %-10s %6s %9.3f %9.3f %7.2f\n", r, l, t, c, k, w, k / w }'
+        done
+    done
+done
+printf 'TTO 3\r\n' >>"$APP/$IFT_PATH"
+MAY_FAIL=1 measure_host 115200 qarnctl "--pace --adapter-latency 1 --clock-error -10" --stream
+overrun=$(grep -c 'receive overrun' "$APP/target-sim.log" || true)
+echo "115200   1 ms     streamed   -10 %: exit status $STATUS after $WALL s, $(head -1 "$APP/flash.out")" \
+    "(the target reported $overrun overrun)"
+echo "Goals, streamed, clock -5 % to +5 %: 9600 bit/s within 1.15 x wire; 115200 bit/s at most"
+echo "0.45 s at 1 ms and 0.50 s at 16 ms. A chip over 9 % slow ends with 310 at the time-out."
+rate=115200
+make_app "$rate"
 
 echo
 echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"

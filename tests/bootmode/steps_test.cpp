@@ -129,30 +129,51 @@ TEST_F(Steps, TheKernelGoesOutAfterItsLengthEveryByteEchoedUnderOneDeadline) {
         {"echoes stop", 50, -1, 10, 0, 310, 10, 6},
         {"Stop", 50, -1, 3, 1, 310, 3, 1},
         {"the port fails: the step's own number", 50, -1, 0, -1, 313, 0, 1}};
-    for (const auto &[name, length, wrongAt, silentFrom, stopAt, errNo, count, waited] : cases) {
-        SCOPED_TRACE(name);
-        QByteArray kernel(length, 0);
-        for (int i = 0; i < length; ++i)
-            kernel[i] = char(i * 7);
-        reopen(stopAt);
-        int index = 0;
-        port.setWriteHook([&, wrongAt = wrongAt, silentFrom = silentFrom](const QByteArray &b) {
-            if (silentFrom < 0 || index < silentFrom)
-                port.deliver(index == wrongAt ? QByteArray(1, ~b[0]) : b);
-            ++index;
-        });
-        const double start = clock.now();
-        EXPECT_EQ(DownloadIrd(file("k.bin", kernel)), errNo == 0);
-        EXPECT_EQ(gErrNo, errNo);
-        EXPECT_EQ(gByteCount, count);
-        EXPECT_EQ(gByteTotal, errNo == 0 ? 0 : length);
-        EXPECT_NEAR(clock.now() - start, waited, 0.05);
-        if (errNo == 0) {
-            EXPECT_EQ(gIrdSize, length);
-            EXPECT_EQ(port.written(), QByteArray(1, char(length >> 8)) + char(length) + kernel);
-            EXPECT_EQ(port.writes().size(), length + 2); // one byte per write
+    // Lock-step, then streamed: the same outcomes; streamed, the line has two stop bits between
+    // the length and the last byte, and the last byte goes alone once every echo has matched.
+    for (const bool streamed : {false, true}) {
+        for (const auto &[name, length, wrongAt, silentFrom, stopAt, errNo, count, waited] :
+             cases) {
+            SCOPED_TRACE(std::string(name) + (streamed ? ", streamed" : ""));
+            gStreamKernel = streamed;
+            QByteArray kernel(length, 0);
+            for (int i = 0; i < length; ++i)
+                kernel[i] = char(i * 7);
+            reopen(stopAt);
+            int index = 0;
+            port.setWriteHook([&, wrongAt = wrongAt, silentFrom = silentFrom](const QByteArray &b) {
+                for (const char byte : b) {
+                    if (silentFrom < 0 || index < silentFrom)
+                        port.deliver(QByteArray(1, index == wrongAt ? ~byte : byte));
+                    ++index;
+                }
+            });
+            const double start = clock.now();
+            EXPECT_EQ(DownloadIrd(file("k.bin", kernel)), errNo == 0);
+            EXPECT_EQ(gErrNo, errNo);
+            EXPECT_EQ(gByteCount, count);
+            EXPECT_EQ(gByteTotal, errNo == 0 ? 0 : length);
+            EXPECT_NEAR(clock.now() - start, waited, 0.05);
+            const QStringList paced{"9600,N,8,2", "9600,N,8,1"}; // and back
+            EXPECT_EQ(port.lineChanges(), streamed && count >= 2 ? paced : QStringList());
+            if (errNo == 0) {
+                EXPECT_EQ(gIrdSize, length);
+                EXPECT_EQ(port.written(), QByteArray(1, char(length >> 8)) + char(length) + kernel);
+                EXPECT_EQ(port.writes().size() == length + 2,
+                          !streamed); // lock-step: a byte a write
+                EXPECT_EQ(port.writes().last().size(), 1);
+            } else {
+                EXPECT_LE(port.written().size(), length + 1); // never the last byte
+            }
         }
     }
+    // A port that refuses two stop bits: lock-step after the length.
+    reopen();
+    port.setWriteHook([this](const QByteArray &b) { port.deliver(b); });
+    port.setLineSettingsError(5);
+    EXPECT_TRUE(DownloadIrd(file("k.bin", Hex("0102030405"))));
+    EXPECT_EQ(port.writes().size(), 7);
+    gStreamKernel = false;
     port.setWriteHook(nullptr);
     reopen(); // a kernel that cannot be sent: nothing goes out
     for (const QString &path : {app.filePath("none"), app.path(), file("empty.bin", ""),

@@ -206,7 +206,8 @@ struct Device {
     }
 };
 
-// Input: variant and mode, block size, kernel length, data bit rate, then the answer stream.
+// Input: variant and mode (80 raw, 40 blank blocks sent, 20 the kernel streamed), block size,
+// kernel length, data bit rate, then the answer stream.
 std::string fuzzProtocol(const QByteArray &input) {
     // Kernels of every length an input can choose, their sums, the image and its 256-byte sum.
     static QStringList kernels, kernelSums, image;
@@ -234,6 +235,7 @@ std::string fuzzProtocol(const QByteArray &input) {
     gSeqType = int16_t(mode & 3);
     gPacketSize = blockSize;
     gSendBlankBlocks = mode & 0x40;
+    gStreamKernel = mode & 0x20;
     gWaitTime = QStringLiteral("1");
     gIrdFile = kernels.at(kernelLength);
     gIrdCheckSum = kernelSums.at(kernelLength);

@@ -201,6 +201,67 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
     EXPECT_EQ(history(4, 5)[5], "COM77,");
 }
 
+TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhenAllMatched) {
+    app.write("test.ift", app.read("test.ift") + "TTO 3\r\n"); // later lines win
+    // What the boot program receives for the kernel: its length 012C, then its 300 bytes.
+    const QByteArray transfer = QByteArray::fromHex("012C") + Bytes(300, 7);
+    struct Case {
+        const char *name;
+        QStringList sim;    // target options after the layout
+        bool stop;          // SIGTERM once the transfer shows progress
+        QString out;        // standard output begins so
+        QString trace;      // the trace holds this
+        qsizetype received; // bytes of the transfer the target received; -1: not all of them
+    };
+    const QString back = "; line back to 9600,N,8,1\n";
+    const QStringList slow{"--pace", "--clock-error", "-30"}; // overruns: silent from then on
+    // clang-format off
+    const Case cases[] = {
+        {"a chip 5 % slow behind an adapter at 16 ms", {"--pace", "--adapter-latency", "16",
+         "--clock-error", "-5"}, false, "checksum=" + SumText(kFlash),
+         "streamed kernel transfer: every echo matched" + back, 302},
+        {"a clean transfer, unpaced", {}, false, "checksum=",
+         "DownloadIrd         streamed kernel transfer at 9600,N,8,2: up to ", 302},
+        {"a wrong echo in the middle", {"--corrupt-echo", "100"}, false, "E314\n",
+         " 102 echoed correctly, the last kernel byte not sent" + back, -1},
+        {"a wrong echo of the byte before the last", {"--corrupt-echo", "298"}, false, "E314\n",
+         "stopped: 301 bytes sent, 300 echoed correctly, the last kernel byte not sent", 301},
+        {"a silent chip", {"--silent-at", "kernel"}, false, "E310\n",
+         "outcome failed, error number 310", 1},
+        {"a chip 30 % slow", slow, false, "E310\n", "the last kernel byte not sent" + back, -1},
+        {"Stop", slow, true, "Downloading has been canceled.\n",
+         "the last kernel byte not sent" + back, -1}};
+    // clang-format on
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        startSim(layout + c.sim + QStringList{"--record", app.filePath("rec.bin")});
+        startFlash({"--stream", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
+        ctl.setReadChannel(QProcess::StandardError), err.clear();
+        for (QDeadlineTimer end(kWait); c.stop && !err.contains("% (") && !end.hasExpired();)
+            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
+        if (c.stop) {
+            ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGTERM) == 0);
+        }
+        EXPECT_EQ(finishFlash(), c.stop ? 3 : c.out.startsWith('E') ? 1 : 0);
+        EXPECT_TRUE(out.startsWith(c.out)) << qPrintable(out);
+        const QString trace = app.read("t.log");
+        EXPECT_TRUE(trace.contains(c.trace)) << qPrintable(trace);
+        sim.terminate(), sim.waitForFinished(5000);
+        // After the 00 pattern and 55: the transfer from its start, up to the byte received last.
+        const QByteArray record = app.read("rec.bin");
+        const QByteArray got = record.mid(record.indexOf('\x55') + 1).left(transfer.size());
+        EXPECT_EQ(got.toHex(), transfer.left(got.size()).toHex());
+        if (c.received >= 0) {
+            EXPECT_EQ(got.size(), c.received);
+        } else {
+            EXPECT_LT(got.size(), transfer.size());
+        }
+        if (c.sim == slow) {
+            EXPECT_TRUE(sim.readAllStandardError().contains("receive overrun"));
+        }
+    }
+}
+
 TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
     app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");

@@ -61,6 +61,8 @@ TEST(SimOptions, ReadsEveryOptionInBothFormsOrRefusesItSayingWhy) {
         {"--link C --corrupt-echo -1", "no: --corrupt-echo: '-1' is not a decimal"},
         {"--link C --adapter-latency 0",
          "no: --adapter-latency: '0' is not a decimal number from 1 to 255"},
+        {"--link C --clock-error -50.5",
+         "no: --clock-error: '-50.5' is not a percentage from -50 to 50"},
         {"--link C --frobnicate", "no: Unknown option 'frobnicate'."},
         {"--link C extra", "no: unexpected argument 'extra'"},
     };

@@ -210,8 +210,11 @@ int runFlash(const QStringList &args) {
     const QCommandLineOption sysfsOption(
         "sysfs", "sysfs root where the adapter's latency timer is read (default /sys)", "DIR",
         "/sys");
+    const QCommandLineOption streamOption(
+        "stream", "stream the kernel to the boot program, as STREAM 1 in QARN.ini does: several "
+                  "bytes in flight, sent with two stop bits, every echo still compared");
     parser.addOptions({appDirOption, portOption, repeatOption, traceOption, jsonOption,
-                       simulateOption, sysfsOption});
+                       simulateOption, sysfsOption, streamOption});
     parser.addPositionalArgument("FILE.ift", "the firmware description to download");
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
@@ -266,6 +269,8 @@ int runFlash(const QStringList &args) {
     }
     if (!port.isEmpty())
         gPort = port;
+    if (parser.isSet(streamOption))
+        gStreamKernel = true;
 
     QtSerialPort serial;
     LatencyWarning latency(kCommand, parser.value(sysfsOption), serial);

@@ -103,23 +103,56 @@ QString PtyTarget::start() {
     return {};
 }
 
-int PtyTarget::lineBitRate() const {
+PtyTarget::HostLine PtyTarget::hostLine() const {
+    // Both ends of a pseudo-terminal share one set of line settings.
     termios modes{};
+    HostLine line;
     if (m_slave < 0 || ::tcgetattr(m_slave, &modes) != 0)
-        return 0;
+        return line;
     const speed_t code = ::cfgetospeed(&modes);
     for (const auto &entry : kSpeeds)
         if (entry.code == code)
-            return entry.bitRate;
-    return 0;
+            line.bitRate = entry.bitRate;
+    const tcflag_t size = modes.c_cflag & CSIZE;
+    const int dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    line.frameBits =
+        1 + dataBits + ((modes.c_cflag & PARENB) ? 1 : 0) + ((modes.c_cflag & CSTOPB) ? 2 : 1);
+    return line;
 }
 
-PtyTarget::Clock::duration PtyTarget::byteTime(int bitRate) const {
+PtyTarget::Clock::duration PtyTarget::hostFrameTime(const HostLine &line) const {
+    if (!m_options.pace || line.bitRate <= 0)
+        return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(double(line.frameBits) / line.bitRate));
+}
+
+PtyTarget::Clock::duration PtyTarget::chipByteTime(int bitRate) const {
     if (!m_options.pace || bitRate <= 0)
         return Clock::duration::zero();
-    // Start bit, eight data bits, stop bit.
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(10'000'000) /
-                                                       bitRate);
+    // Start bit, eight data bits, stop bit, at the chip's own clock: a slow clock, long bits.
+    const double rate = bitRate * (1.0 + m_options.clockErrorPct / 100.0);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / rate));
+}
+
+bool PtyTarget::overruns(const InByte &in) {
+    if (!m_options.pace || m_target.dead())
+        return false;
+    // One shift register and one data register, no FIFO: a character complete while the one
+    // before still waits in the data register is lost, and the receiver stops until its error
+    // flag is cleared, which a boot program waiting for its next byte never does.
+    if (in.due >= m_registerFreeAt) {
+        m_registerFreeAt = std::max(in.due, m_programFreeAt);
+        return false;
+    }
+    if (!m_overrunReported)
+        std::fprintf(stderr,
+                     "qarn-target-sim: receive overrun at byte %d of the kernel transfer: "
+                     "the chip stops receiving\n",
+                     m_echoes.bytes);
+    m_overrunReported = true;
+    m_target.overrun();
+    return true;
 }
 
 void PtyTarget::readMaster() {
@@ -130,12 +163,13 @@ void PtyTarget::readMaster() {
             return; // EAGAIN: all read. EIO cannot happen while our slave end is open.
         if (m_record.isOpen())
             m_record.write(buffer, n);
-        const int bitRate = lineBitRate();
+        const HostLine line = hostLine();
+        const auto frame = hostFrameTime(line);
         const auto now = Clock::now();
         for (ssize_t i = 0; i < n; ++i) {
-            const auto due = std::max(now, m_lastInDue) + byteTime(bitRate);
+            const auto due = std::max(now, m_lastInDue) + frame;
             m_lastInDue = due;
-            m_in.push_back(InByte{static_cast<uint8_t>(buffer[i]), bitRate, due, now});
+            m_in.push_back(InByte{static_cast<uint8_t>(buffer[i]), line.bitRate, due, now});
         }
     }
 }
@@ -153,13 +187,16 @@ void PtyTarget::processDueInput() {
             m_stepsLogged = 0;
             m_finishSeen = false;
             m_echoes = EchoStats();
+            m_overrunReported = false;
         }
+        if (overruns(in))
+            continue;
         const bool kernelByte = m_target.inKernelTransfer();
         const QList<Action> actions = m_target.receive(in.byte, in.bitRate);
         if (kernelByte)
             noteKernelByte(in, actions);
         logSteps();
-        perform(actions, in.due);
+        perform(actions, m_options.pace ? m_registerFreeAt : in.due);
     }
 }
 
@@ -203,20 +240,26 @@ void PtyTarget::reportEchoes(Clock::time_point end) {
 }
 
 void PtyTarget::perform(const QList<Action> &actions, Clock::time_point received) {
+    // Paced, the chip's own time: its program acts when it has taken the byte; a moment this
+    // process was held up elsewhere does not make the chip slower.
+    auto program = m_options.pace ? received : std::max(Clock::now(), received);
     for (const Action &action : actions) {
         if (action.kind == Action::Drop) {
             dropLine();
             return;
         }
-        const int bitRate = lineBitRate();
-        auto due = std::max(std::max(Clock::now(), received) + action.delay, m_lastOutDue);
+        const auto byteTime = chipByteTime(hostLine().bitRate);
+        program += action.delay;
         for (char byte : action.bytes) {
-            due += byteTime(bitRate);
-            m_out.push_back(OutByte{byte, due});
+            // The program waits for the transmit data register, free once the byte before has
+            // moved on into the shift register (its start on the wire).
+            program = std::max(program, m_lastOutDue - byteTime);
+            m_lastOutDue = std::max(program, m_lastOutDue) + byteTime;
+            m_out.push_back(OutByte{byte, m_lastOutDue});
         }
         m_queued += action.bytes.size();
-        m_lastOutDue = due;
     }
+    m_programFreeAt = program;
 }
 
 void PtyTarget::writeDueOutput() {

@@ -2,7 +2,8 @@
 // The simulated target on a pseudo-terminal. The host opens the slave (through the link) like
 // a serial port; the target reads the master. A slave descriptor stays open here all the time,
 // so the host may close and reopen its end between phases without the line hanging up, and
-// the line speed the host set is read from it for every byte that arrives.
+// the line settings the host set (speed, parity, stop bits) are read from it for every byte
+// that arrives: they make the time each of the host's characters takes on the wire.
 
 #include "adapter_chip.h"
 #include "sim_options.h"
@@ -54,8 +55,16 @@ private:
         Clock::time_point due;
     };
 
-    int lineBitRate() const;
-    Clock::duration byteTime(int bitRate) const;
+    struct HostLine {
+        int bitRate = 0;
+        int frameBits = 10; // start, data, parity and stop bits of the host's characters
+    };
+    HostLine hostLine() const;
+    // A character of the host on the wire, and one of the chip (8N1 at its own clock).
+    Clock::duration hostFrameTime(const HostLine &line) const;
+    Clock::duration chipByteTime(int bitRate) const;
+    // True when the character due then finds the chip's receive data register still full.
+    bool overruns(const InByte &in);
     void readMaster();
     void processDueInput();
     void writeDueOutput();
@@ -85,6 +94,12 @@ private:
     std::deque<OutByte> m_out;
     Clock::time_point m_lastInDue{};
     Clock::time_point m_lastOutDue{};
+    // The chip's receiver, with --pace: when its program takes the next character from the data
+    // register (it is busy until the echo before has gone into the transmit data register), and
+    // when the register was last emptied.
+    Clock::time_point m_programFreeAt{};
+    Clock::time_point m_registerFreeAt{};
+    bool m_overrunReported = false;
     std::optional<AdapterChip> m_adapter; // --adapter-latency
     EchoStats m_echoes;
     qint64 m_queued = 0;  // bytes queued for the host so far

@@ -102,10 +102,16 @@ const OptionEntry kOptions[] = {
     {"erase-time", "MS", "time an erase takes before its answer (default 0)"},
     {"write-time", "MS", "time each block write takes (default 0)"},
     {"pace", nullptr,
-     "every byte takes its time on the wire (10 bits at the line speed), both ways"},
+     "every byte takes its time on the wire, both ways: the host's as its line settings make it "
+     "(start, data, parity and stop bits at its speed), the chip's 10 bits at its own clock"},
     {"adapter-latency", "MS",
      "the bytes the target sends wait as in a USB adapter's chip: until MS (1..255) ms have "
      "passed since the first byte that waits, or until 62 bytes wait; then all go at once"},
+    {"clock-error", "PCT",
+     "with --pace: the chip's clock runs PCT percent fast (negative: slow), -50..50; its bytes "
+     "take that much less (more) time on the wire. Its receiver holds one character besides the "
+     "one arriving: a character complete while the one before is still unread is an overrun, "
+     "and the chip receives nothing more"},
     {"echo-report", nullptr,
      "when the kernel transfer ends, print its time from the first length byte to the last "
      "echo, and the host's reaction to each echo (from the echo leaving to the next byte "
@@ -227,6 +233,15 @@ std::optional<SimOptions> parseSimOptions(const QStringList &args, QString &erro
               step("drop-at", faults.dropAt);
     config.eraseTime = std::chrono::milliseconds(eraseMs);
     config.writeTime = std::chrono::milliseconds(writeMs);
+    if (ok && given("clock-error")) {
+        const QString text = parser.value("clock-error");
+        bool number = false;
+        options.clockErrorPct = text.toDouble(&number);
+        if (!number || !(options.clockErrorPct >= -50 && options.clockErrorPct <= 50)) {
+            error = QString("--clock-error: '%1' is not a percentage from -50 to 50").arg(text);
+            ok = false;
+        }
+    }
     if (given("adjust-answer"))
         faults.adjustAnswer = adjustAnswer;
     if (given("ack-answer"))

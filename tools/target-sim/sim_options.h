@@ -19,6 +19,7 @@ struct SimOptions {
     bool serve = false;       // a fresh target for the next download once one has ended
     bool pace = false;        // every byte takes its time on the wire (10 bits at the line's speed)
     int adapterLatencyMs = 0; // the target's bytes wait in a USB adapter's chip (0 = no adapter)
+    double clockErrorPct = 0; // the chip's clock against the host's, in percent (-5: 5 % slow)
     bool echoReport = false;  // print the kernel transfer's time and the host's reaction
     bool help = false;
     bool version = false;

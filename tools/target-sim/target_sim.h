@@ -112,7 +112,9 @@ public:
 
     // True once the flash sum has been answered or a fault has ended the download.
     bool finished() const { return m_finished; }
-    // True once the target has gone quiet for good (silent fault, dropped line).
+    // The chip's receiver overran: the boot program waits for a byte that never comes.
+    void overrun() { m_state = State::Dead; }
+    // True once the target has gone quiet for good (silent fault, dropped line, overrun).
     bool dead() const { return m_state == State::Dead; }
     bool kernelLoaded() const { return m_kernelLoaded; }
     // True while the boot program takes the kernel's length and bytes, each echoed.
