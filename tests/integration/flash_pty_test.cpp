@@ -340,6 +340,7 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
     app.write("ucs.ift", app.read("test.ift") + "UCS 0001\r\n");
     app.write("boot.ift", app.read("test.ift") + "CPUT 2\r\n");
     // description, exit status, the start of standard output (or error), the target's steps
+    // (the first with the kernel streamed)
     const std::tuple<const char *, int, QString, QString> cases[] = {
         {"match.ift", 0, "checksum=D000 matches\n", read + " flash-sum"},
         {"test.ift", 4, "checksum=D000 differs from FCS " + sum + "\n", read + " flash-sum"},
@@ -351,13 +352,17 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
     for (const auto &[ift, status, output, steps] : cases) {
         SCOPED_TRACE(ift);
         startSim(layout + QStringList{"--flash-fill", "5A"});
-        ctl.start(QARNCTL_PATH, {"verify", "--app-dir", app.path(), app.filePath(ift)});
+        const bool stream = ift == QString("match.ift");
+        ctl.start(QARNCTL_PATH,
+                  {"verify", "--app-dir", app.path(), "--trace", app.filePath("v.log"),
+                   app.filePath(ift), stream ? "--stream" : "--port=1"});
         EXPECT_EQ(finishFlash(), status);
         EXPECT_TRUE((out + err).startsWith(output)) << qPrintable(out + err);
         sim.terminate();
         ASSERT_TRUE(sim.waitForFinished(5000));
         EXPECT_EQ(app.read("steps.txt").replace('\n', ' ').trimmed(), steps.toLatin1());
         EXPECT_EQ(app.read("flash.bin"), QByteArray(0x800, 0x5A));
+        EXPECT_EQ(app.read("v.log").contains("streamed kernel transfer at"), stream);
     }
     EXPECT_EQ(history(1, 2), QStringList({"qarnctl,verify", "qarnctl,verify", "qarnctl,verify"}));
     EXPECT_EQ(history(11, 14),

@@ -141,8 +141,11 @@ int runVerify(const QStringList &args) {
                     "QARN.ini selects): nothing is read, and no checksum is reported");
     const QCommandLineOption sysfsOption(
         "sysfs", "sysfs root where the adapter is looked up (default /sys)", "DIR", "/sys");
-    parser.addOptions(
-        {appDirOption, portOption, traceOption, jsonOption, simulateOption, sysfsOption});
+    const QCommandLineOption streamOption(
+        "stream", "stream the kernel to the boot program, as STREAM 1 in QARN.ini does: several "
+                  "bytes in flight, sent with two stop bits, every echo still compared");
+    parser.addOptions({appDirOption, portOption, traceOption, jsonOption, simulateOption,
+                       sysfsOption, streamOption});
     parser.addPositionalArgument("FILE.ift", "the firmware description to check against");
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
@@ -182,6 +185,8 @@ int runVerify(const QStringList &args) {
     }
     if (parser.isSet(portOption))
         gPort = parser.value(portOption);
+    if (parser.isSet(streamOption))
+        gStreamKernel = true;
 
     QtSerialPort serial;
     LatencyWarning latency(kCommand, sysfs, serial);
