@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -303,19 +306,33 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
     EXPECT_EQ(history(2, 2) + history(11, 11), // ended at once: recorded too
               QStringList({"flash", "verify", "flash", "stopped", "stopped", "stopped"}));
     EXPECT_EQ(history(11, 11, "sim/").filter("stopped").size(), 1);
-    // A hang-up in the erase wait and a reader of the output that has gone away end nothing: the
+    // A hang-up in the erase wait, a reader of the output that has gone away and one that stands
+    // (standard error a pipe already full, nobody reading) end nothing and hold up nothing: the
     // download runs to its end and the trace has its outcome.
     sim.terminate(), sim.waitForFinished(5000);
     startSim(layout + QStringList{"--erase-time", "1500", "--record", app.filePath("got.bin")});
-    startFlash({"--json", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
+    const QByteArray fifo = QFile::encodeName(app.filePath("stderr.fifo"));
+    ASSERT_EQ(::mkfifo(fifo, 0600), 0);
+    const int reader = ::open(fifo, O_RDONLY | O_NONBLOCK), filler = ::open(fifo, O_WRONLY);
+    ::fcntl(filler, F_SETFL, O_NONBLOCK);
+    while (::write(filler, QByteArray(4096, 'x').constData(), 4096) > 0) {
+    }
+    ::close(filler);
+    ctl.setStandardErrorFile(app.filePath("stderr.fifo"));
+    startFlash({"--trace", app.filePath("t.log"), app.filePath("test.ift")});
     ctl.closeReadChannel(QProcess::StandardOutput);
     for (QDeadlineTimer end(kWait);
          !app.read("got.bin").contains(QByteArray::fromHex("10012c15")) && !end.hasExpired();)
         ctl.waitForFinished(20); // until the erase command has gone out
     ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGHUP) == 0);
-    EXPECT_EQ(finishFlash(), 0);
-    EXPECT_TRUE(
-        app.read("t.log").trimmed().endsWith("outcome ok, checksum " + SumText(kFlash).toLatin1()));
+    const QByteArray done = "outcome ok, checksum " + SumText(kFlash).toLatin1();
+    for (QDeadlineTimer end(kWait); !app.read("t.log").contains(done) && !end.hasExpired();)
+        ctl.waitForFinished(20);
+    EXPECT_TRUE(app.read("t.log").trimmed().endsWith(done));
+    for (char drain[4096]; ctl.state() != QProcess::NotRunning;) // now the reader reads again
+        ctl.waitForFinished(10), void(::read(reader, drain, sizeof drain));
+    ::close(reader);
+    EXPECT_EQ(ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, 0);
     sim.terminate(), sim.waitForFinished(5000);
     EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
     EXPECT_EQ(history(11, 11).last(), "ok");

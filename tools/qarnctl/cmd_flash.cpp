@@ -291,26 +291,9 @@ int runFlash(const QStringList &args) {
     QObject::connect(&refresh, &QTimer::timeout, [&] { latency.poll(); });
 
     std::optional<RunHistory> history; // of the run under way
-    // The first signal stops the run at its next wait. A second ends the command at once, inside
-    // whatever wait the run is in (the settling pause does not look at Stop): what is left
-    // unsent is discarded and the port closed through the link, as every run closes it, the
-    // trace gets its outcome, and the status tells the signal (130 for Ctrl-C).
+    // The first signal stops the run at its next wait, a second ends the command at once.
     stop.onSignal([&](int signal, int count) {
-        progress.finish();
-        if (count == 1) {
-            std::fputs("qarnctl flash: stopping at the next wait; Ctrl-C again ends it at once\n",
-                       stderr);
-            return;
-        }
-        if (gComm && gComm->isOpen())
-            gComm->discardOutput();
-        ClosePort();
-        trace.noteOutcome(false, QStringLiteral("0000")); // written out at once
-        if (history)
-            noteHistoryProblem(kCommand, history->finish("stopped"));
-        std::fputs("qarnctl flash: ended at once, the port closed\n", stderr);
-        std::fflush(nullptr);
-        std::_Exit(128 + signal);
+        AnswerSignal(kCommand, signal, count, progress, trace, history);
     });
 
     QString checksum;

@@ -210,21 +210,7 @@ int runVerify(const QStringList &args) {
     // As qarnctl flash: the first signal stops the check at its next wait, a second ends it at
     // once with the port closed.
     stop.onSignal([&](int signal, int count) {
-        progress.finish();
-        if (count == 1) {
-            std::fprintf(stderr, "%s: stopping at the next wait; Ctrl-C again ends it at once\n",
-                         qPrintable(kCommand));
-            return;
-        }
-        if (gComm && gComm->isOpen())
-            gComm->discardOutput();
-        ClosePort();
-        trace.noteOutcome(false, QStringLiteral("0000"));
-        if (history)
-            noteHistoryProblem(kCommand, history->finish("stopped"));
-        std::fprintf(stderr, "%s: ended at once, the port closed\n", qPrintable(kCommand));
-        std::fflush(nullptr);
-        std::_Exit(128 + signal);
+        AnswerSignal(kCommand, signal, count, progress, trace, history);
     });
 
     history.emplace("qarnctl", "verify", firmware, sysfs);

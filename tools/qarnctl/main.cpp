@@ -1,7 +1,9 @@
 #include "cli.h"
 #include "commands.h"
+#include "run_output.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -18,8 +20,7 @@ const char kCommands[] =
     "Run 'qarnctl COMMAND --help' for the options of one command.";
 }
 
-int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+static int run(const QCoreApplication &app) {
     QCoreApplication::setApplicationVersion(QStringLiteral(QARN_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kCommands));
@@ -48,4 +49,14 @@ int main(int argc, char *argv[]) {
     if (command == u"doctor")
         return runDoctor(args);
     return usageError(name, QStringLiteral("unknown command '%1'").arg(command));
+}
+
+int main(int argc, char *argv[]) {
+    // A reader of the output that goes away makes writes fail, and nothing more: a download
+    // runs to its end.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    const int status = run(app);
+    FinishSaying(); // what a run said while its reader stood
+    return status;
 }

@@ -2,14 +2,19 @@
 
 #include "adapter.h"
 #include "catalogue.h"
+#include "history.h"
+#include "link.h"
 #include "number_text.h"
 #include "qt_serial_port.h"
+#include "run_output.h"
 #include "shared_state.h"
+#include "trace.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -26,20 +31,20 @@ void warnAboutLatency(const QString &command, const QString &sysfs, const QStrin
         return;
     const int bitRate = bootBitRate.toInt() > 0 ? bootBitRate.toInt() : 9600;
     const qint64 kernel = QFileInfo(gIrdFile).size();
-    std::fprintf(stderr,
-                 "%s: warning: the latency timer of the adapter on %s is %d ms and "
-                 "its driver did not take the low-latency flag: the kernel transfer takes about "
-                 "%.1f s instead of %.1f s. Set it to 1 ms (see 'qarnctl doctor').\n",
-                 qPrintable(command), qPrintable(device), adapter.latencyMs,
-                 KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
-                 KernelTransferSeconds(kernel, bitRate, 1));
+    Say(stderr, QString::asprintf(
+                    "%s: warning: the latency timer of the adapter on %s is %d ms and its "
+                    "driver did not take the low-latency flag: the kernel transfer takes about "
+                    "%.1f s instead of %.1f s. Set it to 1 ms (see 'qarnctl doctor').\n",
+                    qPrintable(command), qPrintable(device), adapter.latencyMs,
+                    KernelTransferSeconds(kernel, bitRate, adapter.latencyMs),
+                    KernelTransferSeconds(kernel, bitRate, 1))
+                    .toUtf8());
 }
 
 } // namespace
 
 void printOut(const QString &text) {
-    std::fputs(text.toUtf8().constData(), stdout);
-    std::fflush(stdout);
+    Say(stdout, text.toUtf8());
 }
 
 void printJsonLine(const QJsonObject &object) {
@@ -55,8 +60,7 @@ void noteHistoryProblem(const QString &command, const QString &problem) {
     if (problem.isEmpty() || said)
         return;
     said = true;
-    std::fprintf(stderr, "%s: the run history was not written: %s\n", qPrintable(command),
-                 qPrintable(problem));
+    Say(stderr, (command + ": the run history was not written: " + problem + u'\n').toUtf8());
 }
 
 QString phaseName(int state, int seqType) {
@@ -126,9 +130,10 @@ void ProgressReport::show(int count) {
     if (m_terminal) {
         const int filled = percent * kBarWidth / 100;
         const QString bar = QString(filled, '#') + QString(kBarWidth - filled, '-');
-        std::fprintf(stderr, "\r[%d/%d] %s [%s] %3d%%", m_state, m_phases,
-                     name.toUtf8().constData(), bar.toLatin1().constData(), percent);
-        std::fflush(stderr);
+        Say(stderr,
+            QString::asprintf("\r[%d/%d] %s [%s] %3d%%", m_state, m_phases,
+                              name.toUtf8().constData(), bar.toLatin1().constData(), percent)
+                .toUtf8());
         m_barOpen = true;
         return;
     }
@@ -151,14 +156,13 @@ void ProgressReport::show(int count) {
 
 void ProgressReport::line(const QString &text) {
     endBar();
-    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-    std::fflush(stderr);
+    Say(stderr, (text + u'\n').toUtf8());
 }
 
 void ProgressReport::endBar() {
     if (!m_barOpen)
         return;
-    std::fputc('\n', stderr);
+    Say(stderr, "\n");
     m_barOpen = false;
 }
 
@@ -176,4 +180,23 @@ void LatencyWarning::poll() {
     m_done = true;
     if (!*m_serial.lowLatency())
         warnAboutLatency(m_command, m_sysfs, m_bitRate);
+}
+
+void AnswerSignal(const QString &command, int signal, int count, ProgressReport &progress,
+                  SerialTrace &trace, std::optional<RunHistory> &history) {
+    progress.finish();
+    if (count == 1) {
+        Say(stderr,
+            (command + ": stopping at the next wait; Ctrl-C again ends it at once\n").toUtf8());
+        return;
+    }
+    if (gComm && gComm->isOpen())
+        gComm->discardOutput();
+    ClosePort();
+    trace.noteOutcome(false, QStringLiteral("0000")); // written out at once
+    if (history)
+        noteHistoryProblem(command, history->finish("stopped"));
+    Say(stderr, (command + ": ended at once, the port closed\n").toUtf8());
+    FinishSaying(std::chrono::milliseconds(200)); // a reader that stands does not hold it up
+    std::_Exit(128 + signal);
 }

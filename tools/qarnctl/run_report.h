@@ -6,8 +6,11 @@
 #include <QJsonObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QtSerialPort;
+class RunHistory;
+class SerialTrace;
 
 void printOut(const QString &text);
 void printJsonLine(const QJsonObject &object);
@@ -64,3 +67,11 @@ private:
     const QtSerialPort &m_serial;
     bool m_done = false;
 };
+
+// A signal during a run: the first stops the run at its next wait (the caller's signal handler
+// has set Stop); a second ends the command at once, inside whatever wait the run is in (the
+// settling pause does not look at Stop): what is left unsent is discarded and the port closed
+// through the link, as every run closes it, the trace and the history get their outcome, and the
+// status tells the signal (130 for Ctrl-C).
+void AnswerSignal(const QString &command, int signal, int count, ProgressReport &progress,
+                  SerialTrace &trace, std::optional<RunHistory> &history);

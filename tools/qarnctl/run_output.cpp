@@ -1,0 +1,90 @@
+#include "run_output.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// A terminal held for minutes fills this with progress lines; past it they are dropped.
+constexpr qsizetype kMaxQueued = 256 * 1024;
+
+class Writer {
+public:
+    void say(int fd, const QByteArray &text) {
+        std::lock_guard lock(m_mutex);
+        if (m_queued + text.size() > kMaxQueued)
+            return;
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_queue.emplace_back(fd, text);
+        m_queued += text.size();
+        m_wake.notify_all();
+    }
+
+    void finish(std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_mutex);
+        const auto done = [this] { return m_queue.empty() && !m_writing; };
+        if (limit.count() < 0)
+            m_wake.wait(lock, done);
+        else
+            m_wake.wait_for(lock, limit, done);
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return !m_queue.empty(); });
+            auto [fd, text] = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_writing = true;
+            lock.unlock();
+            writeAll(fd, text);
+            lock.lock();
+            m_writing = false;
+            m_queued -= text.size();
+            m_wake.notify_all();
+        }
+    }
+
+    static void writeAll(int fd, const QByteArray &text) {
+        qsizetype done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                return; // the reader went away (EPIPE) or the stream failed: dropped
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::pair<int, QByteArray>> m_queue;
+    qsizetype m_queued = 0;
+    bool m_writing = false;
+    std::thread m_thread;
+};
+
+// Never destroyed: the thread may still be blocked on a reader when the process ends.
+Writer &TheWriter() {
+    static Writer *writer = new Writer;
+    return *writer;
+}
+
+} // namespace
+
+void Say(std::FILE *stream, const QByteArray &text) {
+    TheWriter().say(stream == stderr ? STDERR_FILENO : STDOUT_FILENO, text);
+}
+
+void FinishSaying(std::chrono::milliseconds limit) {
+    TheWriter().finish(limit);
+}
