@@ -53,7 +53,8 @@ const char kFlashDescription[] =
     "  130 (143 after SIGTERM): a second signal ended it at once, inside any wait; the port is\n"
     "     closed and standard output says nothing more\n"
     "SIGHUP and a reader of the output that goes away do not stop the download: it runs to its\n"
-    "end, and what can no longer be written is dropped.\n"
+    "end, and what can no longer be written is dropped; after SIGHUP no further run of --repeat\n"
+    "starts.\n"
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
     "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
@@ -75,7 +76,8 @@ void onStopSignal(int signal) {
 // serves in every wait (at least every 100 ms, the settling pause included).
 // A hang-up (a dropped ssh session) and a reader of the output that goes away (`| head -n 1`)
 // end nothing: a download cut short leaves the device erased or half-written, one that runs to
-// its end leaves it working. What can no longer be written is dropped.
+// its end leaves it working. What can no longer be written is dropped. After a hang-up no
+// further run of a series starts: nobody is there to put the next device in boot mode.
 class StopOnSignal {
 public:
     StopOnSignal() {
@@ -87,6 +89,10 @@ public:
             char signal = 0;
             if (::read(gSignalPipe[0], &signal, 1) != 1)
                 return;
+            if (signal == SIGHUP) {
+                m_hungUp = true;
+                return;
+            }
             ++m_count;
             gStopRequested = true;
             if (m_action)
@@ -97,10 +103,10 @@ public:
         ::sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
+        ::sigaction(SIGHUP, &action, &m_oldHup);
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
         ::sigemptyset(&ignore.sa_mask);
-        ::sigaction(SIGHUP, &ignore, &m_oldHup);
         ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
     }
     ~StopOnSignal() {
@@ -120,6 +126,7 @@ public:
     // event loop, after the Stop is set.
     void onSignal(std::function<void(int, int)> action) { m_action = std::move(action); }
     bool signalled() const { return m_count > 0; }
+    bool hungUp() const { return m_hungUp; }
     // The download forgets a Stop at some points (before an erase wait, before a blank block);
     // a signal is not forgotten: it stays requested until the run ends.
     void reassert() const {
@@ -130,6 +137,7 @@ public:
 private:
     QSocketNotifier *m_notifier = nullptr;
     int m_count = 0;
+    bool m_hungUp = false;
     std::function<void(int, int)> m_action;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
@@ -177,6 +185,9 @@ SignalStop::SignalStop() : m_impl(std::make_unique<Impl>()) {}
 SignalStop::~SignalStop() = default;
 void SignalStop::onSignal(std::function<void(int, int)> action) {
     m_impl->stop.onSignal(std::move(action));
+}
+bool SignalStop::hungUp() const {
+    return m_impl->stop.hungUp();
 }
 bool SignalStop::signalled() const {
     return m_impl->stop.signalled();
@@ -301,7 +312,7 @@ int runFlash(const QStringList &args) {
     // The data phase leaves the data bit rate behind: every run starts at the boot bit rate.
     const QString bootBitRate = gBitRate;
     const QString okOutcome = simulated ? QStringLiteral("simulated") : QStringLiteral("ok");
-    for (int run = 1; run <= repeat && ok; ++run) {
+    for (int run = 1; run <= repeat && ok && !stop.hungUp(); ++run) {
         gBitRate = bootBitRate;
         gStopRequested = false;
         gDownloadState = 0;

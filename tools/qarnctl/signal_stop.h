@@ -17,6 +17,8 @@ public:
     // Runs `action` with the signal's number and the count so far on every signal.
     void onSignal(std::function<void(int signal, int count)> action);
     bool signalled() const;
+    // A hang-up came (it stops nothing: the run goes on to its end).
+    bool hungUp() const;
     // Sets gStopRequested again after a step forgot it, once a signal has come.
     void reassert() const;
 
