@@ -60,6 +60,12 @@ QByteArray csvLine(const QStringList &fields) {
     return line.join(',') + "\r\n";
 }
 
+// A checksum as text that no spreadsheet takes for a number: a bare 10E6 reads as 1.00E+07 and
+// 0123 as 123.
+QString sumText(const QString &hex) {
+    return hex.isEmpty() ? hex : QStringLiteral("0x") + hex;
+}
+
 // Local date and time with the offset from UTC: 2026-12-07T19:20:47+01:00.
 QString localTimeText(const QDateTime &time) {
     const int offset = time.offsetFromUtc();
@@ -147,13 +153,13 @@ QByteArray HistoryHeader() {
     QStringList names;
     for (const char *name : kColumns)
         names << QString::fromLatin1(name);
-    return csvLine(names);
+    return "\xEF\xBB\xBF" + csvLine(names); // the byte-order mark tells Excel it is UTF-8
 }
 
 QByteArray HistoryLine(const RunRecord &r) {
     return csvLine({localTimeText(r.started), r.tool, r.command, r.firmware, r.port, r.device,
                     r.adapterDriver, r.adapterId, r.adapterSerial, r.bootBitRate, r.dataBitRate,
-                    r.outcome, QString::number(r.errNo), r.checksum, r.fcs,
+                    r.outcome, QString::number(r.errNo), sumText(r.checksum), sumText(r.fcs),
                     QString::number(r.seconds, 'f', 1)});
 }
 

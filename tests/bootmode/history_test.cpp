@@ -11,7 +11,9 @@
 
 namespace {
 
-const QByteArray kHeader = "date,tool,command,firmware,port,device,adapter driver,adapter "
+// A new file: the UTF-8 byte-order mark, then the header.
+const QByteArray kHeader = "\xEF\xBB\xBF"
+                           "date,tool,command,firmware,port,device,adapter driver,adapter "
                            "vendor:product,adapter serial,boot bit rate,data bit rate,outcome,"
                            "error,checksum,FCS,seconds\r\n";
 
@@ -37,7 +39,7 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     const QByteArray line =
         "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a \"\"b\"\", c.ift\","
         "COM1,/dev/ttyUSB0,'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
-        "370,FEE5,FEE6,7.3\r\n";
+        "370,0xFEE5,0xFEE6,7.3\r\n"; // the sums stay text in a spreadsheet
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv"), kHeader + line + line);
