@@ -40,7 +40,8 @@ QByteArray HistoryLine(const RunRecord &record);
 
 // Appends `record` to the history file at `path`. "" when it was written and flushed to disk,
 // else why not. A path that is a link, a directory or anything but a regular file is never
-// written through.
+// written through. Only a run that holds the history's lock starts a file with its header or moves
+// a full one aside; one that has waited 200 ms for another run's lock appends its line alone.
 QString AppendHistory(const QString &path, const RunRecord &record);
 
 // A record kept from the start of a run to its end.

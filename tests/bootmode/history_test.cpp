@@ -1,5 +1,5 @@
 // The run history file: what a line holds as a spreadsheet reads it, a new file's header, the
-// move aside when it is full, and paths that are never written through.
+// move aside when it is full, a lock another run holds, and paths that are never written through.
 
 #include "history.h"
 #include "temp_app_dir.h"
@@ -7,7 +7,10 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +57,18 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     app.write("h.csv", full.chopped(1)); // exactly at the limit with the line: stays
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv").size(), kHistoryLimit);
+
+    // Another run holds the lock past the wait: the line alone is appended to the file as it
+    // stands, full or empty; nothing moves aside and no header is written.
+    for (const QByteArray &before : {full, QByteArray()}) {
+        app.write("h.csv", before);
+        const int held = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(AppendHistory(path, r), "");
+        ::close(held);
+        EXPECT_EQ(app.read("h.csv"), before + line);
+        EXPECT_EQ(app.read("h.csv.1"), full);
+    }
 }
 
 TEST(History, ALinkAFolderOrAPipeIsNeverWrittenThrough) {
