@@ -6,10 +6,12 @@
 #include "shared_state.h"
 #include "text_file.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #ifndef Q_OS_WIN
@@ -60,6 +62,12 @@ QByteArray csvLine(const QStringList &fields) {
     return line.join(',') + "\r\n";
 }
 
+// A checksum as text that no spreadsheet takes for a number: a bare 10E6 reads as 1.00E+07 and
+// 0123 as 123.
+QString sumText(const QString &hex) {
+    return hex.isEmpty() ? hex : QStringLiteral("0x") + hex;
+}
+
 // Local date and time with the offset from UTC: 2026-12-07T19:20:47+01:00.
 QString localTimeText(const QDateTime &time) {
     const int offset = time.offsetFromUtc();
@@ -72,8 +80,9 @@ QString localTimeText(const QDateTime &time) {
 }
 
 #ifndef Q_OS_WIN
-constexpr int kLockTries = 20;
-constexpr int kLockPauseUs = 10000;
+// The longest a run waits for another run's lock on the history; then it only appends its line.
+constexpr std::chrono::milliseconds kLockWait(200);
+constexpr useconds_t kLockPauseUs = 10000;
 
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -105,20 +114,22 @@ int openHistory(const QString &path, int flags, QString &why) {
 }
 
 // openHistory, then the file locked against other runs ending at the same moment in the same
-// folder (one of them writes the header, one moves a full file aside), and still the file at
-// `path` once the lock is held: another run may have moved it aside meanwhile. A lock that
-// stays taken is given up on, not waited for.
-int openLocked(const QString &path, struct stat &status, QString &why) {
+// folder (only the holder of the lock writes a header or moves a full file aside), and still
+// the file at `path` once the lock is held: another run may have moved it aside meanwhile.
+// `locked` says whether the lock was taken before `deadline`; a file whose lock stayed taken is
+// handed back all the same, to append the line alone.
+int openLocked(const QString &path, const QDeadlineTimer &deadline, bool &locked,
+               struct stat &status, QString &why) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int fd = openHistory(path, O_CREAT, why);
         if (fd < 0)
             return -1;
-        for (int tries = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0 && tries < kLockTries; ++tries)
+        while (!(locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0) && !deadline.hasExpired())
             ::usleep(kLockPauseUs);
         struct stat named = {};
         ::fstat(fd, &status);
-        if (::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
-            named.st_ino == status.st_ino && named.st_dev == status.st_dev)
+        if (!locked || (::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
+                        named.st_ino == status.st_ino && named.st_dev == status.st_dev))
             return fd;
         ::close(fd);
     }
@@ -147,32 +158,34 @@ QByteArray HistoryHeader() {
     QStringList names;
     for (const char *name : kColumns)
         names << QString::fromLatin1(name);
-    return csvLine(names);
+    return "\xEF\xBB\xBF" + csvLine(names); // the byte-order mark tells Excel it is UTF-8
 }
 
 QByteArray HistoryLine(const RunRecord &r) {
     return csvLine({localTimeText(r.started), r.tool, r.command, r.firmware, r.port, r.device,
                     r.adapterDriver, r.adapterId, r.adapterSerial, r.bootBitRate, r.dataBitRate,
-                    r.outcome, QString::number(r.errNo), r.checksum, r.fcs,
+                    r.outcome, QString::number(r.errNo), sumText(r.checksum), sumText(r.fcs),
                     QString::number(r.seconds, 'f', 1)});
 }
 
 #ifndef Q_OS_WIN
 QString AppendHistory(const QString &path, const RunRecord &record) {
     const QByteArray line = HistoryLine(record);
+    const QDeadlineTimer deadline(kLockWait);
+    bool locked = false;
     QString why;
     struct stat status = {};
-    int fd = openLocked(path, status, why);
+    int fd = openLocked(path, deadline, locked, status, why);
     if (fd < 0)
         return why;
-    if (status.st_size > 0 && status.st_size + line.size() > kHistoryLimit) {
+    if (locked && status.st_size > 0 && status.st_size + line.size() > kHistoryLimit) {
         // Full: the file moves aside and a new one starts. When it cannot move, the line still
         // goes into it rather than nowhere.
         const QString previous = path + QStringLiteral(".1");
         if (::rename(QFile::encodeName(path).constData(),
                      QFile::encodeName(previous).constData()) == 0) {
             ::close(fd);
-            fd = openLocked(path, status, why);
+            fd = openLocked(path, deadline, locked, status, why);
             if (fd < 0)
                 return why;
         } else {
@@ -181,7 +194,8 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
                       .arg(path, previous, systemError(errno));
         }
     }
-    const QByteArray bytes = (status.st_size == 0 ? HistoryHeader() : QByteArray()) + line;
+    const bool start = locked && status.st_size == 0;
+    const QByteArray bytes = (start ? HistoryHeader() : QByteArray()) + line;
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
         why = QStringLiteral("%1: %2").arg(path, systemError(errno));
     ::close(fd); // and the lock with it

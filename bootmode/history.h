@@ -1,11 +1,11 @@
 #pragma once
 // The run history for the service record: every download from the window and every qarnctl
 // flash or verify appends one line to qarn-history.csv in the application folder. The file is
-// CSV as a spreadsheet reads it, UTF-8, CR LF, with a header line when it is new. A line goes in
-// one append and is flushed to disk before the tool goes on; the file is never rewritten or
-// truncated. Past kHistoryLimit bytes it moves to qarn-history.csv.1 (replacing an older one)
-// and a new file starts. A history that cannot be written never fails the run: the caller is
-// told why, and notes it where it can.
+// CSV as a spreadsheet reads it, UTF-8, CR LF; a new file starts with a UTF-8 byte-order mark and
+// a header line. A line goes in one append and is flushed to disk before the tool goes on; the
+// file is never rewritten or truncated. Past kHistoryLimit bytes it moves to qarn-history.csv.1
+// (replacing an older one) and a new file starts. A history that cannot be written never fails the
+// run: the caller is told why, and notes it where it can.
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -33,13 +33,15 @@ struct RunRecord {
     double seconds = 0;
 };
 
-// The header line and the line of one record, each ending in CR LF.
+// The start of a new file (the UTF-8 byte-order mark and the header line) and the line of one
+// record, each ending in CR LF. The checksums are written as 0x10E6, which stays text.
 QByteArray HistoryHeader();
 QByteArray HistoryLine(const RunRecord &record);
 
 // Appends `record` to the history file at `path`. "" when it was written and flushed to disk,
 // else why not. A path that is a link, a directory or anything but a regular file is never
-// written through.
+// written through. Only a run that holds the history's lock starts a file with its header or moves
+// a full one aside; one that has waited 200 ms for another run's lock appends its line alone.
 QString AppendHistory(const QString &path, const RunRecord &record);
 
 // A record kept from the start of a run to its end.

@@ -147,7 +147,11 @@ static QList<SettingKey> makeQarnIniKeys() {
         PacketSizeKey("DPDSIZE", settingsFilePath),
         {"NDTCD", commonKey("NDTCD")},
         {"TRACE", [](const QString &v) { gTrace = (v == u"1"); }},
-        {"HISTORY", [](const QString &v) { gHistory = (v != u"0"); }},
+        {"HISTORY",
+         [](const QString &v) {
+             if (const auto n = ToInt16(v))
+                 gHistory = *n != 0;
+         }},
         {"STREAM", [](const QString &v) { gStreamKernel = (v == u"1"); }},
     };
 }

@@ -1,5 +1,5 @@
 // The run history file: what a line holds as a spreadsheet reads it, a new file's header, the
-// move aside when it is full, and paths that are never written through.
+// move aside when it is full, a lock another run holds, and paths that are never written through.
 
 #include "history.h"
 #include "temp_app_dir.h"
@@ -7,11 +7,16 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-const QByteArray kHeader = "date,tool,command,firmware,port,device,adapter driver,adapter "
+// A new file: the UTF-8 byte-order mark, then the header.
+const QByteArray kHeader = "\xEF\xBB\xBF"
+                           "date,tool,command,firmware,port,device,adapter driver,adapter "
                            "vendor:product,adapter serial,boot bit rate,data bit rate,outcome,"
                            "error,checksum,FCS,seconds\r\n";
 
@@ -37,7 +42,7 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     const QByteArray line =
         "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a \"\"b\"\", c.ift\","
         "COM1,/dev/ttyUSB0,'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
-        "370,FEE5,FEE6,7.3\r\n";
+        "370,0xFEE5,0xFEE6,7.3\r\n"; // the sums stay text in a spreadsheet
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv"), kHeader + line + line);
@@ -52,6 +57,18 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     app.write("h.csv", full.chopped(1)); // exactly at the limit with the line: stays
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv").size(), kHistoryLimit);
+
+    // Another run holds the lock past the wait: the line alone is appended to the file as it
+    // stands, full or empty; nothing moves aside and no header is written.
+    for (const QByteArray &before : {full, QByteArray()}) {
+        app.write("h.csv", before);
+        const int held = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(AppendHistory(path, r), "");
+        ::close(held);
+        EXPECT_EQ(app.read("h.csv"), before + line);
+        EXPECT_EQ(app.read("h.csv.1"), full);
+    }
 }
 
 TEST(History, ALinkAFolderOrAPipeIsNeverWrittenThrough) {

@@ -35,7 +35,7 @@ QString values() {
         "br2=" + gBitRate2, "dl=" + gDataBits, "par=" + gParity, "stop=" + gStopBits,
         "pk=" + n(gPacketSize), "blank=" + n(gSendBlankBlocks), "to=" + to, "ut=" + gWaitTime,
         "setup=" + gSetupInfo, "csl=" + gCmdConsole, "trace=" + n(gTrace), "seq=" + n(gSeqType),
-        "stream=" + n(gStreamKernel),
+        "stream=" + n(gStreamKernel), "history=" + n(gHistory),
         "df=" + gIrdFile, "pfn=" + gPrgFile, "ucs=" + gIrdCheckSum, "fsa=" + gFlashStart,
         "fea=" + gFlashEnd, "fcs=" + gFlashCheckSum};
     // clang-format on
@@ -58,7 +58,8 @@ TEST(Settings, LinesSetTheValuesTheirKeysName) {
         junk.append(char((i * 73 + 11) % 256));
     // clang-format off
     const std::pair<QByteArray, const char *> rows[] = {
-        {"", "err=0/0 lang=0 port= proto=0 br=9600 par=N pk=512 trace=0 stream=0"},
+        {"", "err=0/0 lang=0 port= proto=0 br=9600 par=N pk=512 trace=0 stream=0 history=1"},
+        {"HISTORY 00", "history=0"}, {"history &h0", "history=0"}, {"HISTORY 2", "history=1"}, {"HISTORY off", "history=1"},
         {"STREAM 1 ; streamed kernel", "stream=1 stop=1"}, {"STREAM 01\r\nSTREAMS 1", "stream=0"},
         {"language 1\r\nPORT 3 ; the adapter\r\nCMDCSL 1\r\nTRACE 1", "lang=100 port=3 csl=1 trace=1"},
         {"LANGUAGE abc\r\n PORT 3\r\nPORT=4", "lang=0 port="}, {"LANGUAGE 99999999\r\nPORT 3\r\nPORT 5", "lang=0 port=5"},

@@ -195,12 +195,12 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
         }
     }
     // A line per run: port and device, outcome, error, the target's checksum, FCS.
-    const QString ok = "ok,0," + sum + "," + sum, pty = "COM1,/dev/pts/";
+    const QString fcs = "0x" + sum, ok = "ok,0," + fcs + "," + fcs, pty = "COM1,/dev/pts/";
     EXPECT_EQ(history(4, 5).filter(pty).size(), 6);
     EXPECT_EQ(
         history(11, 14),
-        QStringList({ok, ok, ok, "failed,342,," + sum, "failed,340,," + sum, "failed,301,," + sum,
-                     "failed,370," + SumText(kFlash + char(1)) + "," + sum}));
+        QStringList({ok, ok, ok, "failed,342,," + fcs, "failed,340,," + fcs, "failed,301,," + fcs,
+                     "failed,370,0x" + SumText(kFlash + char(1)) + "," + fcs}));
     EXPECT_EQ(history(4, 5)[5], "COM77,");
 }
 
@@ -384,8 +384,8 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
         EXPECT_EQ(app.read("v.log").contains("streamed kernel transfer at"), stream);
     }
     EXPECT_EQ(history(1, 2), QStringList({"qarnctl,verify", "qarnctl,verify", "qarnctl,verify"}));
-    EXPECT_EQ(history(11, 14),
-              QStringList({"matches,0,D000,D000", "differs,0,D000," + sum, "failed,371,," + sum}));
+    EXPECT_EQ(history(11, 14), QStringList({"matches,0,0xD000,0xD000", "differs,0,0xD000,0x" + sum,
+                                            "failed,371,,0x" + sum}));
 }
 
 } // namespace

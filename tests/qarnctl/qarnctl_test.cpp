@@ -306,7 +306,7 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
     // The run history names the adapter behind the port.
     EXPECT_EQ(QString(app.read("app/qarn-history.csv")).section("\r\n", 1).section(',', 1, 14),
               "qarnctl,flash," + path("fw/v1/T.ift") + ",COM1," + pty +
-                  ",ftdi_sio,0403:6001,A10K3XQ2,9600,9600,ok,0,0070,0070");
+                  ",ftdi_sio,0403:6001,A10K3XQ2,9600,9600,ok,0,0x0070,0x0070");
 }
 
 } // namespace

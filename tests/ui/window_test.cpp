@@ -474,8 +474,8 @@ TEST_F(WindowTest, EveryRunIsRecordedInTheHistoryAndASimulatedOneEndsWithTheDesc
     // QARN.ini, a folder in the history's place, the checksum shown, the history's line from
     // its tool to its FCS ("": none)
     const std::tuple<const char *, bool, const char *, QString> cases[] = {
-        {"PROTOTYPE 1", false, "CheckSum\r\nBEEF OK", ",,,,,,9600,9600,simulated,0,,BEEF"},
-        {"PORT 77", false, "", ",COM77,,,,,9600,9600,failed,301,,BEEF"}, // no such port
+        {"PROTOTYPE 1", false, "CheckSum\r\nBEEF OK", ",,,,,,9600,9600,simulated,0,,0xBEEF"},
+        {"PORT 77", false, "", ",COM77,,,,,9600,9600,failed,301,,0xBEEF"}, // no such port
         {"PROTOTYPE 1\r\nHISTORY 0", false, "CheckSum\r\nBEEF OK", ""},
         {"PROTOTYPE 1\r\nTRACE 1", true, "CheckSum\r\nBEEF OK", ""}}; // noted in the trace
     for (const auto &[ini, folder, shown, recorded] : cases) {
