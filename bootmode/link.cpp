@@ -164,18 +164,7 @@ void ClosePort() {
 }
 
 int16_t SendByte(uint8_t byte) {
-    const QByteArray bytes(1, static_cast<char>(byte));
-    if (gLinkObserver)
-        gLinkObserver->onSend(bytes);
-    if (!PortUsable(gComm)) {
-        NotePortLost();
-        return LinkFault;
-    }
-    if (const int code = gComm->write(bytes); code != 0) {
-        gRunErrNo = static_cast<int16_t>(code);
-        return LinkFault;
-    }
-    return LinkOk;
+    return SendBytes(QByteArray(1, static_cast<char>(byte)));
 }
 
 int16_t SendByteEcho(uint8_t byte) {
