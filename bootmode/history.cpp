@@ -194,6 +194,13 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
                       .arg(path, previous, systemError(errno));
         }
     }
+    // Without the lock a new file is left to the run that holds it, so that the header stands
+    // first.
+    if (!locked && status.st_size == 0) {
+        ::close(fd);
+        return QStringLiteral("%1 is busy: another run holds it, the line was not written")
+            .arg(path);
+    }
     const bool start = locked && status.st_size == 0;
     const QByteArray bytes = (start ? HistoryHeader() : QByteArray()) + line;
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
