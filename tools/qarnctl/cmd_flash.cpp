@@ -319,8 +319,13 @@ int runFlash(const QStringList &args) {
         gByteCount = 0;
         gByteTotal = 0;
         history.emplace("qarnctl", "flash", firmware, parser.value(sysfsOption));
-        // A signal that came while the description was read stops the run before it starts.
+        // A signal that came while the description was read (or the last run ended) stops the
+        // run before it starts; after a hang-up no further run starts.
         QCoreApplication::processEvents();
+        if (run > 1 && stop.hungUp()) {
+            history.reset();
+            break;
+        }
         ok = !stop.signalled() && (simulated ? SimulateDownload(checksum) : RunDownload(checksum));
         if (simulated)
             checksum.clear(); // the description's FCS, not a target's

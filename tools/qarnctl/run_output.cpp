@@ -10,14 +10,15 @@
 
 namespace {
 
-// A terminal held for minutes fills this with progress lines; past it they are dropped.
+// A terminal held for minutes fills this with progress lines; past it further progress is
+// dropped.
 constexpr qsizetype kMaxQueued = 256 * 1024;
 
 class Writer {
 public:
-    void say(int fd, const QByteArray &text) {
+    void say(int fd, const QByteArray &text, bool progress) {
         std::lock_guard lock(m_mutex);
-        if (m_queued + text.size() > kMaxQueued)
+        if (progress && m_queued + text.size() > kMaxQueued)
             return;
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
@@ -81,8 +82,8 @@ Writer &TheWriter() {
 
 } // namespace
 
-void Say(std::FILE *stream, const QByteArray &text) {
-    TheWriter().say(stream == stderr ? STDERR_FILENO : STDOUT_FILENO, text);
+void Say(std::FILE *stream, const QByteArray &text, bool progress) {
+    TheWriter().say(stream == stderr ? STDERR_FILENO : STDOUT_FILENO, text, progress);
 }
 
 void FinishSaying(std::chrono::milliseconds limit) {

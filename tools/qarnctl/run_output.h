@@ -1,15 +1,16 @@
 #pragma once
 // Standard output and standard error of a run, written in order by a thread of their own: a
 // reader that stops reading (a terminal held with Ctrl-S, a pipe that nobody empties) holds up
-// that thread, never the download. While the reader stands, text beyond a bound is dropped, and
-// text that can no longer be written at all (the reader went away) is dropped without a word.
+// that thread, never the download. While the reader stands, progress beyond a bound is dropped
+// (the outcome and the errors never are), and text that can no longer be written at all (the
+// reader went away) is dropped without a word.
 
 #include <QByteArray>
 #include <chrono>
 #include <cstdio>
 
-// Queues `text` for `stream` (stdout or stderr).
-void Say(std::FILE *stream, const QByteArray &text);
+// Queues `text` for `stream` (stdout or stderr); `progress` may be dropped.
+void Say(std::FILE *stream, const QByteArray &text, bool progress = false);
 // Waits until everything said has been written or dropped, or `limit` has passed (no limit when
 // negative).
 void FinishSaying(std::chrono::milliseconds limit = std::chrono::milliseconds(-1));

@@ -47,8 +47,8 @@ void printOut(const QString &text) {
     Say(stdout, text.toUtf8());
 }
 
-void printJsonLine(const QJsonObject &object) {
-    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
+void printJsonLine(const QJsonObject &object, bool progress) {
+    Say(stdout, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', progress);
 }
 
 QString windowText(QString text) {
@@ -99,7 +99,7 @@ void ProgressReport::poll() {
         const int first = state > m_state ? m_state + 1 : state;
         for (int passed = std::max(first, 1); passed <= state; ++passed) {
             if (m_json)
-                printJsonLine(progressObject(passed, 0, 0));
+                printJsonLine(progressObject(passed, 0, 0), true);
             else
                 line(QString("[%1/%2] %3").arg(passed).arg(m_phases).arg(m_name(passed)));
         }
@@ -133,7 +133,8 @@ void ProgressReport::show(int count) {
         Say(stderr,
             QString::asprintf("\r[%d/%d] %s [%s] %3d%%", m_state, m_phases,
                               name.toUtf8().constData(), bar.toLatin1().constData(), percent)
-                .toUtf8());
+                .toUtf8(),
+            true);
         m_barOpen = true;
         return;
     }
@@ -142,7 +143,7 @@ void ProgressReport::show(int count) {
         return;
     m_tenth = tenth;
     if (m_json) {
-        printJsonLine(progressObject(m_state, std::min(count, m_total), m_total));
+        printJsonLine(progressObject(m_state, std::min(count, m_total), m_total), true);
         return;
     }
     line(QString("[%1/%2] %3 %4% (%5/%6)")
@@ -156,13 +157,13 @@ void ProgressReport::show(int count) {
 
 void ProgressReport::line(const QString &text) {
     endBar();
-    Say(stderr, (text + u'\n').toUtf8());
+    Say(stderr, (text + u'\n').toUtf8(), true);
 }
 
 void ProgressReport::endBar() {
     if (!m_barOpen)
         return;
-    Say(stderr, "\n");
+    Say(stderr, "\n", true);
     m_barOpen = false;
 }
 

@@ -13,7 +13,8 @@ class RunHistory;
 class SerialTrace;
 
 void printOut(const QString &text);
-void printJsonLine(const QJsonObject &object);
+// `progress`: a line that may be dropped while the reader stands.
+void printJsonLine(const QJsonObject &object, bool progress = false);
 // An error window's text as lines of a terminal.
 QString windowText(QString text);
 
