@@ -199,9 +199,7 @@ void SignalStop::reassert() const {
 int runFlash(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kFlashDescription));
-    const QCommandLineOption appDirOption(
-        "app-dir", "application folder holding QARN.ini (default: the folder of qarnctl)", "DIR");
-    const QCommandLineOption portOption("port", "port number, instead of PORT in QARN.ini", "N");
+    const RunOptions shared;
     const QCommandLineOption repeatOption(
         "repeat",
         "run the download N times in this one process, one device after another; a line "
@@ -213,19 +211,14 @@ int runFlash(const QStringList &args) {
         "write a serial trace of the run to FILE (replaced): every exchange with its time, "
         "direction, bytes and step, and the outcome",
         "FILE");
-    const QCommandLineOption jsonOption("json", "progress and result as JSON lines on standard "
-                                                "output, for scripts");
     const QCommandLineOption simulateOption(
         "simulate", "act the download out without any port (the simulation mode that PROTOTYPE "
                     "in QARN.ini selects): nothing is written, and no checksum is reported");
     const QCommandLineOption sysfsOption(
         "sysfs", "sysfs root where the adapter's latency timer is read (default /sys)", "DIR",
         "/sys");
-    const QCommandLineOption streamOption(
-        "stream", "stream the kernel to the boot program, as STREAM 1 in QARN.ini does: several "
-                  "bytes in flight, sent with two stop bits, every echo still compared");
-    parser.addOptions({appDirOption, portOption, repeatOption, traceOption, jsonOption,
-                       simulateOption, sysfsOption, streamOption});
+    parser.addOptions(shared.list() + QList<QCommandLineOption>{repeatOption, traceOption,
+                                                                simulateOption, sysfsOption});
     parser.addPositionalArgument("FILE.ift", "the firmware description to download");
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
@@ -234,10 +227,8 @@ int runFlash(const QStringList &args) {
         return usageError(kCommand, files.isEmpty() ? QString("no description file given")
                                                     : QString("only one description file"));
     const QString iftPath = files.first();
-    const QString appDir = parser.value(appDirOption);
-    const QString port = parser.value(portOption);
-    const QString tracePath = parser.value(traceOption);
-    const bool json = parser.isSet(jsonOption);
+    const QString port = parser.value(shared.port);
+    const bool json = parser.isSet(shared.json);
     const bool simulated = parser.isSet(simulateOption);
     int repeat = 1;
     if (parser.isSet(repeatOption)) {
@@ -247,21 +238,13 @@ int runFlash(const QStringList &args) {
             return usageError(kCommand, "--repeat needs a count of 1 or more");
     }
 
-    // The trace is opened before anything else, so that a path that cannot be written is
-    // refused before the target is touched.
     SerialTrace trace;
-    if (!tracePath.isEmpty()) {
-        if (const int code = trace.open(tracePath); code != 0) {
-            std::fprintf(stderr, "qarnctl flash: cannot write the trace %s (code %d)\n",
-                         qPrintable(tracePath), code);
-            return 2;
-        }
-    }
+    if (const int status = OpenRunTrace(kCommand, parser.value(traceOption), trace))
+        return status;
     ScopedLinkObserver watching(trace.isOpen() ? &trace : nullptr);
 
     StopOnSignal stop;
-    gAppDir =
-        QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
+    TakeAppDir(parser.value(shared.appDir));
     const QString firmware = QFileInfo(iftPath).absoluteFilePath();
     if (!ReadIftFile(firmware)) {
         trace.noteOutcome(false, QStringLiteral("0000"));
@@ -280,7 +263,7 @@ int runFlash(const QStringList &args) {
     }
     if (!port.isEmpty())
         gPort = port;
-    if (parser.isSet(streamOption))
+    if (parser.isSet(shared.stream))
         gStreamKernel = true;
 
     QtSerialPort serial;

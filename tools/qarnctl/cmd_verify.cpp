@@ -129,23 +129,16 @@ QString refusal(const QString &file, bool simulated) {
 int runVerify(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kVerifyDescription));
-    const QCommandLineOption appDirOption(
-        "app-dir", "application folder holding QARN.ini (default: the folder of qarnctl)", "DIR");
-    const QCommandLineOption portOption("port", "port number, instead of PORT in QARN.ini", "N");
+    const RunOptions shared;
     const QCommandLineOption traceOption(
         "trace", "write a serial trace of the run to FILE (replaced)", "FILE");
-    const QCommandLineOption jsonOption("json", "progress and result as JSON lines on standard "
-                                                "output, for scripts");
     const QCommandLineOption simulateOption(
         "simulate", "act the check out without any port (the simulation mode that PROTOTYPE in "
                     "QARN.ini selects): nothing is read, and no checksum is reported");
     const QCommandLineOption sysfsOption(
         "sysfs", "sysfs root where the adapter is looked up (default /sys)", "DIR", "/sys");
-    const QCommandLineOption streamOption(
-        "stream", "stream the kernel to the boot program, as STREAM 1 in QARN.ini does: several "
-                  "bytes in flight, sent with two stop bits, every echo still compared");
-    parser.addOptions({appDirOption, portOption, traceOption, jsonOption, simulateOption,
-                       sysfsOption, streamOption});
+    parser.addOptions(shared.list() +
+                      QList<QCommandLineOption>{traceOption, simulateOption, sysfsOption});
     parser.addPositionalArgument("FILE.ift", "the firmware description to check against");
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
@@ -153,25 +146,17 @@ int runVerify(const QStringList &args) {
     if (files.size() != 1)
         return usageError(kCommand, files.isEmpty() ? QString("no description file given")
                                                     : QString("only one description file"));
-    const bool json = parser.isSet(jsonOption);
+    const bool json = parser.isSet(shared.json);
     const bool simulated = parser.isSet(simulateOption);
-    const QString tracePath = parser.value(traceOption);
     const QString sysfs = parser.value(sysfsOption);
 
     SerialTrace trace;
-    if (!tracePath.isEmpty()) {
-        if (const int code = trace.open(tracePath); code != 0) {
-            std::fprintf(stderr, "%s: cannot write the trace %s (code %d)\n", qPrintable(kCommand),
-                         qPrintable(tracePath), code);
-            return 2;
-        }
-    }
+    if (const int status = OpenRunTrace(kCommand, parser.value(traceOption), trace))
+        return status;
     ScopedLinkObserver watching(trace.isOpen() ? &trace : nullptr);
 
     SignalStop stop;
-    const QString appDir = parser.value(appDirOption);
-    gAppDir =
-        QDir(appDir.isEmpty() ? QCoreApplication::applicationDirPath() : appDir).absolutePath();
+    TakeAppDir(parser.value(shared.appDir));
     const QString firmware = QFileInfo(files.first()).absoluteFilePath();
     if (!ReadIftFile(firmware)) {
         trace.noteOutcome(false, QStringLiteral("0000"));
@@ -183,9 +168,9 @@ int runVerify(const QStringList &args) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(kCommand), qPrintable(why));
         return 2;
     }
-    if (parser.isSet(portOption))
-        gPort = parser.value(portOption);
-    if (parser.isSet(streamOption))
+    if (parser.isSet(shared.port))
+        gPort = parser.value(shared.port);
+    if (parser.isSet(shared.stream))
         gStreamKernel = true;
 
     QtSerialPort serial;

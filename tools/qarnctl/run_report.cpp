@@ -10,6 +10,8 @@
 #include "shared_state.h"
 #include "trace.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <algorithm>
@@ -200,4 +202,19 @@ void AnswerSignal(const QString &command, int signal, int count, ProgressReport 
     Say(stderr, (command + ": ended at once, the port closed\n").toUtf8());
     FinishSaying(std::chrono::milliseconds(200)); // a reader that stands does not hold it up
     std::_Exit(128 + signal);
+}
+
+int OpenRunTrace(const QString &command, const QString &path, SerialTrace &trace) {
+    if (path.isEmpty())
+        return 0;
+    if (const int code = trace.open(path); code != 0) {
+        std::fprintf(stderr, "%s: cannot write the trace %s (code %d)\n", qPrintable(command),
+                     qPrintable(path), code);
+        return 2;
+    }
+    return 0;
+}
+
+void TakeAppDir(const QString &given) {
+    gAppDir = QDir(given.isEmpty() ? QCoreApplication::applicationDirPath() : given).absolutePath();
 }

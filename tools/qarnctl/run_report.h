@@ -3,7 +3,9 @@
 // transfer on standard error (or JSON lines on standard output), the warning about a slow
 // adapter, and the lines of the outcome.
 
+#include <QCommandLineOption>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -76,3 +78,24 @@ private:
 // status tells the signal (130 for Ctrl-C).
 void AnswerSignal(const QString &command, int signal, int count, ProgressReport &progress,
                   SerialTrace &trace, std::optional<RunHistory> &history);
+
+// The options that qarnctl flash and verify share.
+struct RunOptions {
+    QCommandLineOption appDir{
+        "app-dir", "application folder holding QARN.ini (default: the folder of qarnctl)", "DIR"};
+    QCommandLineOption port{"port", "port number, instead of PORT in QARN.ini", "N"};
+    QCommandLineOption json{"json", "progress and result as JSON lines on standard output, for "
+                                    "scripts"};
+    QCommandLineOption stream{"stream",
+                              "stream the kernel to the boot program, as STREAM 1 in QARN.ini "
+                              "does: several bytes in flight, sent with two stop bits, every "
+                              "echo still compared"};
+    QList<QCommandLineOption> list() const { return {appDir, port, json, stream}; }
+};
+
+// Opens the trace a run was asked for (none when `path` is empty) before anything else, so that
+// a path that cannot be written is refused before the target is touched. 0, or the exit status
+// 2 after saying why.
+int OpenRunTrace(const QString &command, const QString &path, SerialTrace &trace);
+// gAppDir: the folder given with --app-dir, or the folder of qarnctl.
+void TakeAppDir(const QString &given);
