@@ -30,8 +30,10 @@
 # (median and 99th percentile in microseconds), and the transfer's time, for the plainest
 # possible host (qarn-bench-floor: blocking read and write, the kernel transfer only), for
 # qarnctl flash and for the window's own run (qarn-bench-window, offscreen); medians of
-# QARN_BENCH_RUNS runs, taking turns. The figures are printed, not judged: the exit status is 0
-# when every download succeeded.
+# QARN_BENCH_REACTION_RUNS runs (default 15: a run takes a second, and one run's kernel time
+# strays by a tenth or more on a busy machine), taking turns, the two hosts in alternating order
+# after the floor. The ratio to the floor comes with its quartiles, so that the spread shows.
+# The figures are printed, not judged: the exit status is 0 when every download succeeded.
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: tools/bench.sh BUILDDIR}" && pwd)
@@ -43,6 +45,7 @@ BLOCK=512
 VERSION=DEDEv0201 # sequence variant 2: the kernel erases on command
 RATES=(115200 38400)
 RUNS=${QARN_BENCH_RUNS:-3}
+REACTION_RUNS=${QARN_BENCH_REACTION_RUNS:-15}
 IFT_PATH=fieldkit/QX100/MAIN/$VERSION/FIRM.IFT
 
 SIM_PID=""
@@ -138,6 +141,10 @@ echo "$wire_bytes bytes cross the line in one download"
 echo
 printf '%-8s %-6s %9s %9s %7s %8s %7s\n' "bit/s" "trace" "wall s" "ideal s" "ratio" "CPU s" "CPU %"
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+quartiles() { # the first and third quartile, as "Q1-Q3"
+    printf '%s\n' "$@" | sort -g |
+        awk '{ v[NR] = $1 } END { printf "%.2f-%.2f", v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)] }'
+}
 make_app() { # make_app RATE [IMAGESIZE]
     rm -rf "$APP"
     "$BIN/qarn-make-demo-app" --out "$APP" --bin "$BIN" --rate "$1" --kernel-size "$KERNEL" \
@@ -237,11 +244,15 @@ make_app "$rate"
 
 echo
 echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"
-echo "kernel transfer, from the echo leaving to the host's next byte arriving ($RUNS runs, medians)"
-printf '%-8s %10s %10s %10s %10s\n' "host" "kernel s" "x floor" "median us" "p99 us"
+echo "kernel transfer, from the echo leaving to the host's next byte arriving ($REACTION_RUNS runs," \
+    "medians)"
+printf '%-8s %10s %10s %11s %10s %10s\n' "host" "kernel s" "x floor" "quartiles" "median us" \
+    "p99 us"
 declare -A hostKernels hostRatios hostMedians hostP99s
-for ((run = 0; run < RUNS; run++)); do
-    for host in floor qarnctl window; do
+for ((run = 0; run < REACTION_RUNS; run++)); do
+    hosts=(floor qarnctl window)
+    ((run % 2 == 0)) || hosts=(floor window qarnctl)
+    for host in "${hosts[@]}"; do
         measure_host "$rate" "$host" ""
         [ "$host" = floor ] && floor=$KERNEL_S
         hostKernels[$host]+="$KERNEL_S " hostMedians[$host]+="$MEDIAN " hostP99s[$host]+="$P99 "
@@ -252,7 +263,8 @@ done
 # machine that changes its pace between runs does not decide it.
 for host in floor qarnctl window; do
     awk -v h="$host" -v k="$(median ${hostKernels[$host]})" -v x="$(median ${hostRatios[$host]})" \
-        -v m="$(median ${hostMedians[$host]})" -v p="$(median ${hostP99s[$host]})" \
-        'BEGIN { printf "%-8s %10.4f %10.2f %10.1f %10.1f\n", h, k, x, m, p }'
+        -v q="$(quartiles ${hostRatios[$host]})" -v m="$(median ${hostMedians[$host]})" \
+        -v p="$(median ${hostP99s[$host]})" \
+        'BEGIN { printf "%-8s %10.4f %10.2f %11s %10.1f %10.1f\n", h, k, x, q, m, p }'
     echo "         every kernel time: ${hostKernels[$host]}"
 done
