@@ -27,7 +27,7 @@
 #
 # Last, the host's own reaction, unpaced: for every echo of the kernel transfer, the time from
 # the echo leaving the target to the host's next byte arriving, as the target's clock sees it
-# (median and 99th percentile in microseconds), and the transfer's time, for the plainest
+# (median, 99th percentile and mean in microseconds), and the transfer's time, for the plainest
 # possible host (qarn-bench-floor: blocking read and write, the kernel transfer only), for
 # qarnctl flash and for the window's own run (qarn-bench-window, offscreen); medians of
 # QARN_BENCH_REACTION_RUNS runs (default 15: a run takes a second, and one run's kernel time
@@ -84,8 +84,8 @@ start_sim() { # start_sim RATE [OPTIONS...]
 }
 
 # One download by HOST (qarnctl, window or floor) against the target started with SIMOPTIONS;
-# sets WALL, CPU (seconds), OUTPUT and, from the target's report, KERNEL_S (seconds), MEDIAN and
-# P99 (microseconds).
+# sets WALL, CPU (seconds), OUTPUT and, from the target's report, KERNEL_S (seconds), MEDIAN, P99
+# and MEAN (microseconds: the reactions' sum over the echoes).
 measure_host() { # measure_host RATE HOST "SIMOPTIONS" [qarnctl options...]
     local rate=$1 host=$2
     read -ra simopts <<<"$3"
@@ -123,11 +123,13 @@ measure_host() { # measure_host RATE HOST "SIMOPTIONS" [qarnctl options...]
         echo "$OUTPUT" >&2
         exit 1
     fi
-    read -r KERNEL_S MEDIAN P99 < <(sed -n 's/^kernel transfer: .* in \([0-9.]*\) s; .* median \([0-9.]*\) us, 99th percentile \([0-9.]*\) us.*/\1 \2 \3/p' "$APP/target-sim.log")
-    if [ -z "${P99:-}" ]; then
+    local echoes total
+    read -r KERNEL_S MEDIAN P99 echoes total < <(sed -n 's/^kernel transfer: .* in \([0-9.]*\) s; .* median \([0-9.]*\) us, 99th percentile \([0-9.]*\) us (\([0-9]*\) echoes).*all together \([0-9.]*\) s.*/\1 \2 \3 \4 \5/p' "$APP/target-sim.log")
+    if [ -z "${total:-}" ]; then
         echo "bench: the target did not report the kernel transfer" >&2
         exit 1
     fi
+    MEAN=$(awk -v t="$total" -v n="$echoes" 'BEGIN { printf "%.1f", (n > 0 ? t * 1e6 / n : 0) }')
 }
 
 # One paced download by qarnctl; sets what measure_host sets.
@@ -246,25 +248,29 @@ echo
 echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"
 echo "kernel transfer, from the echo leaving to the host's next byte arriving ($REACTION_RUNS runs," \
     "medians)"
-printf '%-8s %10s %10s %11s %10s %10s\n' "host" "kernel s" "x floor" "quartiles" "median us" \
-    "p99 us"
-declare -A hostKernels hostRatios hostMedians hostP99s
+printf '%-8s %10s %10s %11s %10s %10s %10s %8s\n' "host" "kernel s" "x floor" "quartiles" \
+    "median us" "p99 us" "mean us" "x floor"
+declare -A hostKernels hostRatios hostMedians hostP99s hostMeans hostMeanRatios
 for ((run = 0; run < REACTION_RUNS; run++)); do
     hosts=(floor qarnctl window)
     ((run % 2 == 0)) || hosts=(floor window qarnctl)
     for host in "${hosts[@]}"; do
         measure_host "$rate" "$host" ""
-        [ "$host" = floor ] && floor=$KERNEL_S
+        [ "$host" = floor ] && floor=$KERNEL_S floorMean=$MEAN
         hostKernels[$host]+="$KERNEL_S " hostMedians[$host]+="$MEDIAN " hostP99s[$host]+="$P99 "
+        hostMeans[$host]+="$MEAN "
         hostRatios[$host]+="$(awk -v k="$KERNEL_S" -v f="$floor" 'BEGIN { printf "%.3f", k / f }') "
+        hostMeanRatios[$host]+="$(awk -v m="$MEAN" -v f="$floorMean" 'BEGIN { printf "%.3f", m / f }') "
     done
 done
 # "x floor" is the median of each run's ratio to the floor's run just before it, so that a
-# machine that changes its pace between runs does not decide it.
+# machine that changes its pace between runs does not decide it: first of the kernel's time, last
+# of the mean reaction (the reactions' sum over the echoes, the host's own share of that time).
 for host in floor qarnctl window; do
     awk -v h="$host" -v k="$(median ${hostKernels[$host]})" -v x="$(median ${hostRatios[$host]})" \
         -v q="$(quartiles ${hostRatios[$host]})" -v m="$(median ${hostMedians[$host]})" \
-        -v p="$(median ${hostP99s[$host]})" \
-        'BEGIN { printf "%-8s %10.4f %10.2f %11s %10.1f %10.1f\n", h, k, x, q, m, p }'
+        -v p="$(median ${hostP99s[$host]})" -v a="$(median ${hostMeans[$host]})" \
+        -v ax="$(median ${hostMeanRatios[$host]})" \
+        'BEGIN { printf "%-8s %10.4f %10.2f %11s %10.1f %10.1f %10.1f %8.2f\n", h, k, x, q, m, p, a, ax }'
     echo "         every kernel time: ${hostKernels[$host]}"
 done

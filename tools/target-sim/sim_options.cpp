@@ -115,7 +115,7 @@ const OptionEntry kOptions[] = {
     {"echo-report", nullptr,
      "when the kernel transfer ends, print its time from the first length byte to the last "
      "echo, and the host's reaction to each echo (from the echo leaving to the next byte "
-     "arriving) as median and 99th percentile"},
+     "arriving) as median, 99th percentile, longest and all together"},
     {"save-flash", "FILE", "write the flash image here after the flash sum and at exit"},
     {"record", "FILE", "write every byte received from the host to FILE (replaced), as it comes"},
     {"steps", "FILE",
