@@ -89,18 +89,20 @@ std::chrono::milliseconds WaitLimit(double now) {
 int16_t WaitForData() {
     SerialPortInterface *port = gComm;
     LinkClock &clock = CurrentLinkClock();
+    // Where the event loop takes arriving bytes in, the wait finds bytes still in the device at
+    // once, and the device itself is looked at only before giving up: a reply that came while
+    // nothing was served counts even when the deadline has passed meanwhile.
+    const bool eventLoop = port && port->wakesEventLoop();
     for (;;) {
         if (!PortUsable(port)) {
             NotePortLost();
             return LinkFault;
         }
-        if (port->inBufferCount() >= 1)
+        if ((eventLoop ? port->heldCount() : port->inBufferCount()) >= 1)
             return LinkOk;
         const double now = clock.now();
-        if (gTimeoutActive && now > gDeadline)
-            return LinkTimeout;
-        if (gStopRequested)
-            return LinkTimeout;
+        if ((gTimeoutActive && now > gDeadline) || gStopRequested)
+            return eventLoop && port->inBufferCount() >= 1 ? LinkOk : LinkTimeout;
         WaitForPortOrEvents(port, WaitLimit(now));
     }
 }

@@ -30,16 +30,24 @@ bool RealLinkClock::waitForEvents(std::chrono::milliseconds limit) {
     if (!application || QThread::currentThread() != application->thread())
         return false;
     // One timer bounds every wait; its timeout is an event like any other. It goes with the
-    // application object.
+    // application object. It runs on from one wait to the next and is started again only when
+    // it would end later than this wait must, or has ended: thousands of waits a second (an
+    // echoed kernel) do not register and remove a timer each. A wait it ends early simply
+    // comes round again.
     static QPointer<QTimer> bound;
+    static double boundEnd = 0;
     if (!bound) {
         bound = new QTimer(application);
         bound->setSingleShot(true);
         bound->setTimerType(Qt::PreciseTimer);
     }
-    bound->start(std::max(limit, std::chrono::milliseconds(1)));
+    const auto wait = std::max(limit, std::chrono::milliseconds(1));
+    const double end = now() + std::chrono::duration<double>(wait).count();
+    if (!bound->isActive() || boundEnd > end) {
+        bound->start(wait);
+        boundEnd = end;
+    }
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    bound->stop();
     return true;
 }
 

@@ -155,6 +155,10 @@ int QtSerialPort::inBufferCount() {
     return int(m_port.bytesAvailable());
 }
 
+int QtSerialPort::heldCount() {
+    return m_port.isOpen() ? int(m_port.bytesAvailable()) : 0;
+}
+
 int QtSerialPort::readByte() {
     char byte = 0;
     if (!m_port.isOpen() || !m_port.getChar(&byte))

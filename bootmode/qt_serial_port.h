@@ -22,6 +22,7 @@ public:
     void close() override;
     bool isOpen() const override;
     int inBufferCount() override;
+    int heldCount() override;
     int readByte() override;
     void discardInput() override;
     int write(const QByteArray &bytes) override;

@@ -20,6 +20,9 @@ public:
 
     // Received bytes waiting to be read.
     virtual int inBufferCount() = 0;
+    // The received bytes the port has taken in already, without looking at the device: where
+    // the port wakes the event loop, a turn of it takes in what the device still holds.
+    virtual int heldCount() { return inBufferCount(); }
     // Takes one waiting byte (0..255); -1 when none is waiting or the port failed.
     virtual int readByte() = 0;
     virtual void discardInput() = 0;
