@@ -231,6 +231,15 @@ TEST(RealPort, HasLowLatencyWhileOpenAndReadsAReplyThatCameBeforeTheLineDropped)
     QByteArray late(1, '\0');
     EXPECT_EQ(ReceiveBytes(late), LinkOk);
     EXPECT_EQ(late.toHex(), "06");
+    // A deadline armed right after a wait that ended on a byte ends its own wait on time: the
+    // bound that wait left running would end it only 100 ms later.
+    gTimeoutActive = false;
+    QTimer::singleShot(5, [master] { EXPECT_EQ(::write(master, "\x07", 1), 1); });
+    EXPECT_EQ(ReceiveBytes(late), LinkOk);
+    ArmDeadline(0.005f);
+    const auto armed = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveBytes(late), LinkTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - armed, std::chrono::milliseconds(60));
     ::close(slave); // the port under test holds the line now
     EXPECT_EQ(port.open(1, "9600,N,8,1"), 8005);
     EXPECT_EQ(QtSerialPort().open(1, "9600,Q,8,1"), 5);
