@@ -101,8 +101,17 @@ int16_t WaitForData() {
         if ((eventLoop ? port->heldCount() : port->inBufferCount()) >= 1)
             return LinkOk;
         const double now = clock.now();
-        if ((gTimeoutActive && now > gDeadline) || gStopRequested)
-            return eventLoop && port->inBufferCount() >= 1 ? LinkOk : LinkTimeout;
+        if ((gTimeoutActive && now > gDeadline) || gStopRequested) {
+            if (eventLoop && port->inBufferCount() >= 1)
+                return LinkOk;
+            // Looking at the device may have found the line gone: that, not the time, is why
+            // no reply came.
+            if (!PortUsable(port)) {
+                NotePortLost();
+                return LinkFault;
+            }
+            return LinkTimeout;
+        }
         WaitForPortOrEvents(port, WaitLimit(now));
     }
 }
