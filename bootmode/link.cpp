@@ -91,27 +91,21 @@ int16_t WaitForData() {
     LinkClock &clock = CurrentLinkClock();
     // Where the event loop takes arriving bytes in, the wait finds bytes still in the device at
     // once, and the device itself is looked at only before giving up: a reply that came while
-    // nothing was served counts even when the deadline has passed meanwhile.
+    // nothing was served counts even when the deadline has passed meanwhile, and a line found
+    // gone then is why no reply came.
     const bool eventLoop = port && port->wakesEventLoop();
     for (;;) {
+        const double now = clock.now();
+        const bool givingUp = (gTimeoutActive && now > gDeadline) || gStopRequested;
+        if (PortUsable(port) &&
+            (eventLoop && !givingUp ? port->heldCount() : port->inBufferCount()) >= 1)
+            return LinkOk;
         if (!PortUsable(port)) {
             NotePortLost();
             return LinkFault;
         }
-        if ((eventLoop ? port->heldCount() : port->inBufferCount()) >= 1)
-            return LinkOk;
-        const double now = clock.now();
-        if ((gTimeoutActive && now > gDeadline) || gStopRequested) {
-            if (eventLoop && port->inBufferCount() >= 1)
-                return LinkOk;
-            // Looking at the device may have found the line gone: that, not the time, is why
-            // no reply came.
-            if (!PortUsable(port)) {
-                NotePortLost();
-                return LinkFault;
-            }
+        if (givingUp)
             return LinkTimeout;
-        }
         WaitForPortOrEvents(port, WaitLimit(now));
     }
 }
