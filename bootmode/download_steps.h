@@ -16,7 +16,9 @@ bool WaitErase();
 bool CheckIrd();
 bool EraseFROM();
 bool DownloadPrg(const QString &path);
-bool CheckFROMCheckSum();
+// `wholeReplyFirst`: a reply with a stray byte behind it is 342 before its sum is judged (a
+// check gives a verdict only on a well-formed reply); a download judges the sum first.
+bool CheckFROMCheckSum(bool wholeReplyFirst = false);
 
 // Longest kernel file: its length and counters are 16-bit, with two length bytes in front.
 constexpr int kMaxIrdSize = 32765;

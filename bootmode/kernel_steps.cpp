@@ -124,7 +124,7 @@ bool EraseFROM() {
     return true;
 }
 
-bool CheckFROMCheckSum() {
+bool CheckFROMCheckSum(bool wholeReplyFirst) {
     gFuncName = QStringLiteral("CheckFROMCheckSum");
     const std::optional<QByteArray> start = AddressBytes(gFlashStart);
     if (!start)
@@ -143,7 +143,8 @@ bool CheckFROMCheckSum() {
         gErrNo = 340;
         return false;
     }
-    if (ended == ReplyEnd::Short || static_cast<uint8_t>(reply[0]) != 0x13) {
+    if (ended == ReplyEnd::Short || static_cast<uint8_t>(reply[0]) != 0x13 ||
+        (wholeReplyFirst && ended == ReplyEnd::Stray)) {
         gErrNo = 342;
         return false;
     }

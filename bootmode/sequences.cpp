@@ -6,6 +6,7 @@
 #include "download.h"
 
 #include "download_steps.h"
+#include "error_notes.h"
 #include "link.h"
 #include "link_observer.h"
 #include "number_text.h"
@@ -89,6 +90,7 @@ bool SeqKernelErase() {
 
 bool RunDownload(QString &checksum) {
     checksum = QStringLiteral("0000");
+    ClearFailureCauses();
     bool ok = false;
     switch (gSeqType) {
     case 0:
@@ -122,12 +124,13 @@ bool SeqVerify() {
     if (!KernelSetup())
         return false;
     gDownloadState = 3;
-    return CheckFROMCheckSum();
+    return CheckFROMCheckSum(true);
 }
 } // namespace
 
 VerifyResult RunVerify(QString &checksum) {
     checksum = QStringLiteral("0000");
+    ClearFailureCauses();
     bool ok = false;
     bool answered = false;
     if (VerifyErasesNothing(gSeqType)) {
