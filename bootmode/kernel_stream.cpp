@@ -1,5 +1,6 @@
 #include "kernel_stream.h"
 
+#include "error_notes.h"
 #include "line_settings.h"
 #include "link.h"
 #include "link_clock.h"
@@ -84,8 +85,34 @@ struct Window {
     qsizetype sent = 0;   // bytes handed to the port
     qsizetype echoed = 0; // bytes whose echo matched
     int most = 0;         // bytes allowed in flight
+    double late = 0;      // seconds without an echo after which the chip has stopped echoing
+    bool stalled = false; // it has: the transfer gave up before the deadline
     int16_t result = LinkOk;
 };
+
+// An echo later than the line and the adapter explain by far: the chip has stopped echoing
+// (its receiver overran, and it waits for bytes that were lost). Twenty characters on the line
+// and four round trips, and never less than half a second.
+double LateEchoSeconds(double frame, double roundTrip) {
+    return std::max(0.5, 20.0 * frame + 4.0 * roundTrip);
+}
+
+// ReceiveWaiting with the deadline drawn in to `lateAt` when that comes first; `stalled` tells
+// that the wait gave up there, not at the exchange's own deadline or on Stop.
+int16_t ReceiveEchoes(QByteArray &echoes, int most, double lateAt, bool &stalled) {
+    const double deadline = gDeadline;
+    const bool armed = gTimeoutActive;
+    const bool drawnIn = !armed || lateAt < deadline;
+    if (drawnIn) {
+        gDeadline = lateAt;
+        gTimeoutActive = true;
+    }
+    const int16_t result = ReceiveWaiting(echoes, most);
+    gDeadline = deadline;
+    gTimeoutActive = armed;
+    stalled = drawnIn && result == LinkTimeout && !gStopRequested;
+    return result;
+}
 
 // Bytes [from, to) of `buffer`, up to `w.most` in flight, every echo compared in order. When the
 // window is full and the line has run dry before the next echo came, the adapter holds echoes
@@ -94,19 +121,24 @@ void SendWindowed(const QByteArray &buffer, qsizetype from, qsizetype to, double
     LinkClock &clock = CurrentLinkClock();
     PairReport report;
     w.sent = w.echoed = from;
-    double lineFree = 0; // when the line will have sent every byte handed to the port
+    double lineFree = 0;     // when the line will have sent every byte handed to the port
+    double lastEcho = clock.now(); // when the chip last echoed, or bytes went into an empty line
     QByteArray echoes;
     while (w.echoed < to) {
         const qsizetype room = std::min<qsizetype>(w.most - (w.sent - w.echoed), to - w.sent);
         if (room > 0) {
+            if (w.sent == w.echoed)
+                lastEcho = clock.now();
             if ((w.result = SendBytes(buffer.mid(w.sent, room))) != LinkOk)
                 return;
             lineFree = std::max(lineFree, clock.now()) + double(room) * frame;
             w.sent += room;
         }
         const bool full = w.sent - w.echoed >= w.most && w.sent < to;
-        if ((w.result = ReceiveWaiting(echoes, int(w.sent - w.echoed))) != LinkOk)
+        if ((w.result = ReceiveEchoes(echoes, int(w.sent - w.echoed), lastEcho + w.late,
+                                      w.stalled)) != LinkOk)
             return;
+        lastEcho = clock.now();
         if (const double idle = clock.now() - lineFree; full && idle > frame)
             w.most = std::min(kMaxStreamWindow, w.most + int(std::ceil(idle / frame)));
         for (const char echo : std::as_const(echoes)) {
@@ -147,6 +179,7 @@ int16_t StreamKernel(const QByteArray &buffer) {
     Window w;
     w.most =
         std::clamp(int(std::ceil(2.0 * roundTrip / frame)) + 2, kMinStreamWindow, kMaxStreamWindow);
+    w.late = LateEchoSeconds(frame, roundTrip);
     Note(QStringLiteral("streamed kernel transfer at %1: up to %2 bytes in flight (length echoed "
                         "after %3 ms)")
              .arg(paced)
@@ -171,6 +204,20 @@ int16_t StreamKernel(const QByteArray &buffer) {
                ? QStringLiteral("; line back to %1").arg(described)
                : QStringLiteral("; the port refused %1 (code %2)").arg(described).arg(restored);
     Note(end);
+    if (w.stalled) {
+        const QString stalled =
+            QStringLiteral("the chip stopped echoing during a streamed transfer (no echo for "
+                           "%1 s with %2 bytes in flight); the last kernel byte was not sent%3. "
+                           "Reset the device into boot mode and download again with STREAM 0 "
+                           "in QARN.ini (qarnctl: without --stream), which transfers the kernel "
+                           "safely, one byte at a time")
+                .arg(w.late, 0, 'f', 2)
+                .arg(w.sent - w.echoed)
+                .arg(gSeqType == 1 ? QString()
+                                   : QStringLiteral(", so the boot program did not start it and "
+                                                    "nothing was erased"));
+        NoteFailureCause(stalled);
+    }
     if (w.result != LinkOk)
         return w.result;
     if (restored != 0) {

@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include "error_notes.h"
 #include "link_clock.h"
 #include "number_text.h"
 #include "run_errors.h"
@@ -201,6 +202,10 @@ void SerialTrace::noteOutcome(bool ok, const QString &checksum) {
                    .arg(gDownloadState);
     }
     writeEvent(text);
+    if (!ok) {
+        for (const QString &note : ErrorNotes())
+            writeEvent(note);
+    }
     writeOut();
 }
 

@@ -185,6 +185,11 @@ TEST_F(FlashOverPty, ARealLineRunsTheDataPhaseAtItsOwnRateAndFailsWhenItDrops) {
         startFlash(flashOptions + QStringList{app.filePath("test.ift")});
         EXPECT_EQ(finishFlash(), expected.startsWith('E') ? 1 : 0);
         EXPECT_TRUE(out.startsWith(expected)) << qPrintable(out);
+        // A line that went away reads as a time-out in the system's text: a line says so.
+        EXPECT_EQ(err.contains("\nqarnctl flash: the port went away during the step (run-time "
+                               "code 8018)"),
+                  options.contains("--drop-at"))
+            << qPrintable(err);
         sim.terminate();
         EXPECT_TRUE(sim.waitForFinished(5000) && sim.exitCode() == 0);
         EXPECT_FALSE(QFileInfo(app.filePath("COM1")).isSymLink());
@@ -231,7 +236,8 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
          "stopped: 301 bytes sent, 300 echoed correctly, the last kernel byte not sent", 301},
         {"a silent chip", {"--silent-at", "kernel"}, false, "E310\n",
          "outcome failed, error number 310", 1},
-        {"a chip 30 % slow", slow, false, "E310\n", "the last kernel byte not sent" + back, -1},
+        {"a chip 30 % slow", slow, false, "E310\n", "the chip stopped echoing during a streamed "
+         "transfer", -1},
         {"Stop", slow, true, "Downloading has been canceled.\n",
          "the last kernel byte not sent" + back, -1}};
     // clang-format on
@@ -249,6 +255,12 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
         EXPECT_TRUE(out.startsWith(c.out)) << qPrintable(out);
         const QString trace = app.read("t.log");
         EXPECT_TRUE(trace.contains(c.trace)) << qPrintable(trace);
+        // An overrun ends the transfer at once, not at the TTO, and says how to download safely.
+        if (c.trace.contains("stopped echoing")) {
+            EXPECT_TRUE(trace.contains(back)) << qPrintable(trace);
+            EXPECT_TRUE(err.contains("qarnctl flash: " + c.trace)) << qPrintable(err);
+            EXPECT_TRUE(err.contains("again with STREAM 0 in QARN.ini")) << qPrintable(err);
+        }
         sim.terminate(), sim.waitForFinished(5000);
         // After the 00 pattern and 55: the transfer from its start, up to the byte received last.
         const QByteArray record = app.read("rec.bin");

@@ -116,6 +116,8 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
     app.write("LONG.ift", kDescription + QByteArray(40000, 'x'));
     app.write("empty.txt", ""), app.write("p/QARN.ini", "PROTOTYPE 1");
     app.write("h/QARN.ini", "LANGUAGE 1"), QFile::link(path("h/t"), path("h/qarn-history.csv"));
+    app.write("fw/v1/MK.ift", QByteArray(kTargetDescription).replace("kernel.bin", "gone.bin"));
+    app.write("fw/v1/MP.ift", QByteArray(kTargetDescription).replace("PROG", "no/PROG"));
     QDir().mkpath(path("dir.ift"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.ift")).constData(), 0600), 0);
     // arguments, exit status, the start of the output; "@" stands for "qarnctl "
@@ -128,6 +130,13 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"check --app-dir=APP ROOT/LONG.ift", 1,
          "E129\nUnexpected\u3000error has happened.\nErrNo 6:Overflow\n  File name: "
          "ROOT/LONG.ift\n"},
+        // The system's text names the description; the file that is missing follows.
+        {"check --app-dir=APP ROOT/fw/v1/MK.ift", 1,
+         "E121\nCould not find the necessary file.\n  File name: ROOT/fw/v1/MK.ift\n"
+         "@check: missing kernel file (DF): ROOT/fw/v1/GONE.BIN\n"},
+        {"flash --app-dir=APP ROOT/fw/v1/MP.ift", 1,
+         "E122\nCould not find the necessary file.\n  File name: ROOT/fw/v1/MP.ift\n"
+         "@flash: missing program file (PFN): ROOT/fw/v1/NO/PROG.MOT\n"},
         {"--version", 0, "@3."},
         {"check --help", 0, "usage: @check [options] FILE.ift\n"},
         {"doctor -h", 0, "usage: @doctor [options]\n"},
@@ -156,7 +165,9 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --app-dir=ROOT/h --port 77 ROOT/fw/v1/T.ift", 1,
          "E301\nSelected port is not available.\nSelect another port using \"COM Port Select\" in "
          "\"System Management\" of Main Menu.\n\n  Function: OpenPort\n@flash: the run history was "
-         "not written: ROOT/h/qarn-history.csv is a symbolic link, not written through\n[1/5]"},
+         "not written: ROOT/h/qarn-history.csv is a symbolic link, not written through\n[1/5] Setup "
+         "1\n@flash: port 77: no COM77 in ROOT/h, and /dev/ttyS76 does not exist => link the "
+         "adapter as port 77"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
         {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},

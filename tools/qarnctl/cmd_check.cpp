@@ -4,6 +4,7 @@
 #include "error_messages.h"
 #include "ift_file.h"
 #include "number_text.h"
+#include "run_report.h"
 #include "shared_state.h"
 
 #include <QCoreApplication>
@@ -87,6 +88,7 @@ int runCheck(const QStringList &args) {
         QString text = GetErrorMessage(gErrNo);
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         printUtf8(ErrorCodeText() + u'\n' + text + u'\n');
+        sayErrorNotes(kCommand);
         return 1;
     }
     printUtf8(valueLines());

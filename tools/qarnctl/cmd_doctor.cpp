@@ -11,6 +11,7 @@
 #include "link.h"
 #include "low_latency.h"
 #include "number_text.h"
+#include "port_lookup.h"
 #include "qt_serial_port.h"
 #include "run_errors.h"
 #include "settings.h"
@@ -148,47 +149,20 @@ private:
                     .arg(gAppDir));
             return false;
         }
-        const QString linkName = QStringLiteral("COM%1").arg(*number);
-        const QFileInfo link(QDir(gAppDir).filePath(linkName));
-        const QString relink =
-            QStringLiteral("ln -sfn /dev/serial/by-id/<adapter> %1").arg(link.filePath());
-        QString where;
-        QString named; // the device as the link or the number names it
-        if (link.isSymLink() || link.exists()) {
-            named = link.isSymLink() ? link.symLinkTarget() : link.filePath();
-            where = link.isSymLink() ? linkName + QStringLiteral(" -> ") + named : named;
-            m_device = link.canonicalFilePath();
-            if (m_device.isEmpty()) {
-                add(name, Status::Fail,
-                    QStringLiteral("port %1 is %2, which does not exist").arg(*number).arg(where),
-                    QStringLiteral("plug the adapter in, or link the port to it: ") + relink);
-                return false;
-            }
-        } else {
-            named = QStringLiteral("/dev/ttyS%1").arg(*number - 1);
-            where = named + QStringLiteral(" (no %1 in %2)").arg(linkName, gAppDir);
-            m_device = QFileInfo(named).canonicalFilePath();
-            if (m_device.isEmpty()) {
-                add(name, Status::Fail,
-                    QStringLiteral("port %1: no %2 in %3, and %4 does not exist")
-                        .arg(*number)
-                        .arg(linkName, gAppDir, named),
-                    QStringLiteral("link the adapter as port %1 (ls /dev/serial/by-id/ names "
-                                   "the adapters): ")
-                            .arg(*number) +
-                        relink);
-                return false;
-            }
+        const PortLookup lookup = LookUpPort(*number);
+        if (!lookup.problem.isEmpty()) {
+            add(name, Status::Fail, lookup.problem, lookup.remedy);
+            return false;
         }
-        if (m_device != named)
-            where += QStringLiteral(" (%1)").arg(m_device);
+        m_device = lookup.device;
+        const QString &where = lookup.where;
         struct stat info = {};
         if (::stat(QFile::encodeName(m_device).constData(), &info) != 0 || !S_ISCHR(info.st_mode)) {
             add(name, Status::Fail,
                 QStringLiteral("port %1 is %2, which is not a character device")
                     .arg(*number)
                     .arg(where),
-                QStringLiteral("link the port to the serial adapter: ") + relink);
+                QStringLiteral("link the port to the serial adapter: ") + lookup.relink);
             return false;
         }
         add(name, Status::Ok,

@@ -165,6 +165,7 @@ int reportFailure(bool json, const QString &checksum) {
         printOutcome("failed", checksum, 0);
     else
         printOut(QString("E%1\n%2\n").arg(gErrNo).arg(windowText(ErrorWindowText())));
+    sayErrorNotes(kCommand);
     return 1;
 }
 
@@ -345,5 +346,9 @@ int runFlash(const QStringList &args) {
         return 0;
     if (stop.signalled())
         return json && repeat > 1 ? 3 : reportStopped(json, checksum);
-    return json && repeat > 1 ? 1 : reportFailure(json, checksum);
+    if (json && repeat > 1) {
+        sayErrorNotes(kCommand);
+        return 1;
+    }
+    return reportFailure(json, checksum);
 }

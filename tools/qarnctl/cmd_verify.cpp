@@ -101,6 +101,8 @@ int report(const QString &outcome, const QString &checksum, bool json) {
     } else {
         printOut(QString("E%1\n%2\n").arg(gErrNo).arg(windowText(ErrorWindowText())));
     }
+    if (outcome == u"failed")
+        sayErrorNotes(kCommand);
     if (outcome == u"differs")
         return kDiffers;
     return outcome == u"stopped" ? 3 : failed ? 1 : 0;

@@ -2,9 +2,11 @@
 
 #include "adapter.h"
 #include "catalogue.h"
+#include "error_notes.h"
 #include "history.h"
 #include "link.h"
 #include "number_text.h"
+#include "port_lookup.h"
 #include "qt_serial_port.h"
 #include "run_output.h"
 #include "shared_state.h"
@@ -63,6 +65,17 @@ void noteHistoryProblem(const QString &command, const QString &problem) {
         return;
     said = true;
     Say(stderr, (command + ": the run history was not written: " + problem + u'\n').toUtf8());
+}
+
+void sayErrorNotes(const QString &command) {
+    QStringList notes = ErrorNotes();
+    if (const std::optional<int16_t> port = ToInt16(gPort);
+        (gErrNo == 301 || gErrNo == 331) && port && *port > 0) {
+        if (const PortLookup lookup = LookUpPort(*port); !lookup.problem.isEmpty())
+            notes << lookup.problem + QStringLiteral(" => ") + lookup.remedy;
+    }
+    for (const QString &note : std::as_const(notes))
+        Say(stderr, (command + QStringLiteral(": ") + note + u'\n').toUtf8());
 }
 
 QString phaseName(int state, int seqType) {

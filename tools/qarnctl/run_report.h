@@ -24,6 +24,11 @@ QString windowText(QString text);
 // when `problem` is empty.
 void noteHistoryProblem(const QString &command, const QString &problem);
 
+// After a failure's text: each line the system's text cannot say (the missing file's path, a
+// lost port, why a streamed transfer gave up, where a port that does not exist was looked for),
+// on standard error after `command`'s name.
+void sayErrorNotes(const QString &command);
+
 // The name of a download's phase as the step display shows it: the erase comes second in
 // variants 0 and 1, third in variants 2 and 3.
 QString phaseName(int state, int seqType);
