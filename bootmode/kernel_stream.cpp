@@ -121,7 +121,7 @@ void SendWindowed(const QByteArray &buffer, qsizetype from, qsizetype to, double
     LinkClock &clock = CurrentLinkClock();
     PairReport report;
     w.sent = w.echoed = from;
-    double lineFree = 0;     // when the line will have sent every byte handed to the port
+    double lineFree = 0;           // when the line will have sent every byte handed to the port
     double lastEcho = clock.now(); // when the chip last echoed, or bytes went into an empty line
     QByteArray echoes;
     while (w.echoed < to) {

@@ -370,19 +370,22 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
     app.write("match.ift", app.read("test.ift") + "FCS D000\r\n");
     app.write("ucs.ift", app.read("test.ift") + "UCS 0001\r\n");
     app.write("boot.ift", app.read("test.ift") + "CPUT 2\r\n");
-    // description, exit status, the start of standard output (or error), the target's steps
-    // (the first with the kernel streamed)
-    const std::tuple<const char *, int, QString, QString> cases[] = {
-        {"match.ift", 0, "checksum=D000 matches\n", read + " flash-sum"},
-        {"test.ift", 4, "checksum=D000 differs from FCS " + sum + "\n", read + " flash-sum"},
-        {"ucs.ift", 1, "E371\n", read},
-        {"boot.ift", 2,
+    // description, target faults, exit status, the start of standard output (or error), the
+    // target's steps (the first with the kernel streamed); a reply with a stray byte behind it
+    // gives no verdict, whatever its sum
+    const std::tuple<const char *, QString, int, QString, QString> cases[] = {
+        {"match.ift", "", 0, "checksum=D000 matches\n", read + " flash-sum"},
+        {"test.ift", "", 4, "checksum=D000 differs from FCS " + sum + "\n", read + " flash-sum"},
+        {"test.ift", "--extra-byte flash-sum", 1, "E342\n", read + " flash-sum"},
+        {"ucs.ift", "", 1, "E371\n", read},
+        {"boot.ift", "", 2,
          "qarnctl verify: " + app.filePath("boot.ift") +
              " sets CPUT 1, 2 or 4: the boot program erases the flash right after the bit-rate",
          ""}};
-    for (const auto &[ift, status, output, steps] : cases) {
-        SCOPED_TRACE(ift);
-        startSim(layout + QStringList{"--flash-fill", "5A"});
+    for (const auto &[ift, faults, status, output, steps] : cases) {
+        SCOPED_TRACE(ift + faults.toStdString());
+        startSim(layout + QStringList{"--flash-fill", "5A"} +
+                 faults.split(' ', Qt::SkipEmptyParts));
         const bool stream = ift == QString("match.ift");
         ctl.start(QARNCTL_PATH,
                   {"verify", "--app-dir", app.path(), "--trace", app.filePath("v.log"),
@@ -395,9 +398,9 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
         EXPECT_EQ(app.read("flash.bin"), QByteArray(0x800, 0x5A));
         EXPECT_EQ(app.read("v.log").contains("streamed kernel transfer at"), stream);
     }
-    EXPECT_EQ(history(1, 2), QStringList({"qarnctl,verify", "qarnctl,verify", "qarnctl,verify"}));
+    EXPECT_EQ(history(1, 2), QStringList(4, "qarnctl,verify"));
     EXPECT_EQ(history(11, 14), QStringList({"matches,0,0xD000,0xD000", "differs,0,0xD000,0x" + sum,
-                                            "failed,371,,0x" + sum}));
+                                            "failed,342,,0x" + sum, "failed,371,,0x" + sum}));
 }
 
 } // namespace

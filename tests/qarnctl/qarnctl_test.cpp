@@ -165,8 +165,8 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
         {"flash --app-dir=ROOT/h --port 77 ROOT/fw/v1/T.ift", 1,
          "E301\nSelected port is not available.\nSelect another port using \"COM Port Select\" in "
          "\"System Management\" of Main Menu.\n\n  Function: OpenPort\n@flash: the run history was "
-         "not written: ROOT/h/qarn-history.csv is a symbolic link, not written through\n[1/5] Setup "
-         "1\n@flash: port 77: no COM77 in ROOT/h, and /dev/ttyS76 does not exist => link the "
+         "not written: ROOT/h/qarn-history.csv is a symbolic link, not written through\n[1/5] "
+         "Setup 1\n@flash: port 77: no COM77 in ROOT/h, and /dev/ttyS76 does not exist => link the "
          "adapter as port 77"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
