@@ -137,15 +137,31 @@ int openLocked(const QString &path, const QDeadlineTimer &deadline, bool &locked
     return -1;
 }
 
-bool writeAll(int fd, const QByteArray &bytes) {
+// Writes the bytes whole or not at all: a write cut short (a full disk) is taken back, so that
+// the file ends as it did before and the next line does not run on from half of this one. `why`
+// says why it failed.
+bool writeWhole(int fd, const QByteArray &bytes, QString &why) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
-        done += n;
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        why = systemError(n < 0 ? errno : ENOSPC);
+        // Appending leaves the offset at the end of what went in: the line began `done` before.
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        struct stat status = {};
+        if (done > 0 && end >= done && ::fstat(fd, &status) == 0 && status.st_size == end &&
+            ::ftruncate(fd, end - done) == 0)
+            ::fsync(fd);
+        return false;
+    }
+    if (::fsync(fd) != 0) {
+        why = systemError(errno);
+        return false;
     }
     return true;
 }
@@ -203,8 +219,8 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
     }
     const bool start = locked && status.st_size == 0;
     const QByteArray bytes = (start ? HistoryHeader() : QByteArray()) + line;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        why = QStringLiteral("%1: %2").arg(path, systemError(errno));
+    if (QString failure; !writeWhole(fd, bytes, failure))
+        why = QStringLiteral("%1: %2, the line was not written").arg(path, failure);
     ::close(fd); // and the lock with it
     return why;
 }
@@ -228,9 +244,12 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return QStringLiteral("%1: %2").arg(path, file.errorString());
-    const QByteArray bytes = (file.size() == 0 ? HistoryHeader() : QByteArray()) + line;
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        why = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const qint64 before = file.size();
+    const QByteArray bytes = (before == 0 ? HistoryHeader() : QByteArray()) + line;
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        why = QStringLiteral("%1: %2, the line was not written").arg(path, file.errorString());
+        file.resize(before); // a line goes in whole or not at all
+    }
     return why;
 }
 #endif
@@ -266,7 +285,8 @@ QString RunHistory::finish(const QString &outcome) {
     r.seconds = double(m_timer.elapsed()) / 1000.0;
     r.outcome = outcome;
     const bool obtained = outcome == u"ok" || outcome == u"matches" || outcome == u"differs";
-    r.errNo = obtained || outcome == u"simulated" ? 0 : gErrNo;
+    // A stopped run failed nothing: the step's provisional number would read as a time-out.
+    r.errNo = obtained || outcome == u"simulated" || outcome == u"stopped" ? 0 : gErrNo;
     if (obtained || (outcome == u"failed" && gErrNo == 370))
         r.checksum = Hex4(static_cast<uint32_t>(gObtainedCheckSum));
     if (!gHistory)

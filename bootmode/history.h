@@ -3,7 +3,7 @@
 // flash or verify appends one line to qarn-history.csv in the application folder. The file is
 // CSV as a spreadsheet reads it, UTF-8, CR LF; a new file starts with a UTF-8 byte-order mark and
 // a header line. A line goes in one append and is flushed to disk before the tool goes on; the
-// file is never rewritten or truncated. Past kHistoryLimit bytes it moves to qarn-history.csv.1
+// file is never rewritten; a line cut short (a full disk) is taken back, so a line is in it whole or not at all. Past kHistoryLimit bytes it moves to qarn-history.csv.1
 // (replacing an older one) and a new file starts. A history that cannot be written never fails the
 // run: the caller is told why, and notes it where it can.
 

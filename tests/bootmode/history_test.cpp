@@ -2,13 +2,16 @@
 // move aside when it is full, a lock another run holds, and paths that are never written through.
 
 #include "history.h"
+#include "shared_state.h"
 #include "temp_app_dir.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +76,40 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
         EXPECT_EQ(app.read("h.csv"), before.isEmpty() ? QByteArray() : before + line);
         EXPECT_EQ(app.read("h.csv.1"), full);
     }
+
+    // A line cut short (here by the file-size limit, as by a full disk) is taken back: the
+    // file ends as before, and the next line does not run on from half of this one.
+    app.write("h.csv", kHeader + line);
+    rlimit limit = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small = {rlim_t(kHeader.size() + line.size() + 10), limit.rlim_max};
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString cut = AppendHistory(path, r);
+    ::setrlimit(RLIMIT_FSIZE, &limit), std::signal(SIGXFSZ, ignored);
+    EXPECT_EQ(cut.toStdString(),
+              (path + ": File too large, the line was not written").toStdString());
+    EXPECT_EQ(app.read("h.csv"), kHeader + line);
+}
+
+TEST(History, ARecordKeepsTheErrorOfAFailureAndTheChecksumTheTargetGave) {
+    // outcome, the error number and checksum recorded with gErrNo 340 or 370 and sum 1234
+    const std::tuple<const char *, int, int, const char *> cases[] = {
+        {"stopped", 340, 0, ""}, // a Stop failed nothing, whatever the step had provisionally
+        {"failed", 340, 340, ""},
+        {"failed", 370, 370, "1234"},
+        {"ok", 0, 0, "1234"},
+        {"differs", 0, 0, "1234"}};
+    gHistory = false; // recorded, not written
+    for (const auto &[outcome, errNo, recorded, checksum] : cases) {
+        SCOPED_TRACE(outcome);
+        gErrNo = int16_t(errNo), gObtainedCheckSum = 0x1234;
+        RunHistory history("qarnctl", "flash", "fw.ift");
+        EXPECT_EQ(history.finish(outcome), "");
+        EXPECT_EQ(history.record().errNo, recorded);
+        EXPECT_EQ(history.record().checksum, checksum);
+    }
+    gHistory = true, gErrNo = 0;
 }
 
 TEST(History, ALinkAFolderOrAPipeIsNeverWrittenThrough) {
