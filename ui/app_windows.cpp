@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "frmError.h"
 #include "frmQARN_UI.h"
+#include "shared_state.h"
 
 #include <QApplication>
 #include <QList>
@@ -52,6 +53,20 @@ void CloseErrorWindows() {
         if (qobject_cast<frmError *>(window.data()))
             window->close();
     }
+}
+
+void ShowHistoryProblem(const QString &why) {
+    const QString said =
+        gLangBase == 0
+            ? QStringLiteral("実行履歴を書き込めませんでした（ダウンロードには影響ありません）。")
+            : QStringLiteral("The run history could not be written (the download "
+                             "itself is not affected).");
+    auto *box =
+        new QMessageBox(QMessageBox::Warning, Msg(102), said + u'\n' + why, QMessageBox::Ok);
+    box->setTextFormat(Qt::PlainText);
+    box->setObjectName(QStringLiteral("historyProblem"));
+    box->setWindowModality(Qt::NonModal); // the window stays usable while it is up
+    OpenToolWindow(box);
 }
 
 void AppHostReturn::showMessage(const QString &text) {

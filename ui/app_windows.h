@@ -29,6 +29,10 @@ void ShowErrorWindow();
 // Closes every error window that is still open.
 void CloseErrorWindows();
 
+// Says, in the chosen language and without waiting for an answer, that the run history could not
+// be written and why.
+void ShowHistoryProblem(const QString &why);
+
 // Shows a window of the tool and keeps it in the order of opening (closeAllWindows closes the
 // most recent first). The window deletes itself when closed.
 void OpenToolWindow(QWidget *window);

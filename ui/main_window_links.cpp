@@ -31,9 +31,12 @@ frmQARN_UI::Links frmQARN_UI::DefaultLinks() {
         trace.noteOutcome(ok, checkSum);
         const QString outcome =
             ok ? (gPrototype == 0 ? "ok" : "simulated") : (gStopRequested ? "stopped" : "failed");
-        if (const QString problem = history.finish(outcome); !problem.isEmpty())
+        const QString problem = history.finish(outcome);
+        if (!problem.isEmpty())
             trace.onNote(QStringLiteral("run history not written: ") + problem);
         trace.close();
+        if (!problem.isEmpty())
+            ShowHistoryProblem(problem);
         return ok;
     };
     links.makeSerialPort = []() -> std::unique_ptr<SerialPortInterface> {

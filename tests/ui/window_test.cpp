@@ -477,7 +477,8 @@ TEST_F(WindowTest, EveryRunIsRecordedInTheHistoryAndASimulatedOneEndsWithTheDesc
         {"PROTOTYPE 1", false, "CheckSum\r\nBEEF OK", ",,,,,,9600,9600,simulated,0,,0xBEEF"},
         {"PORT 77", false, "", ",COM77,,,,,9600,9600,failed,301,,0xBEEF"}, // no such port
         {"PROTOTYPE 1\r\nHISTORY 0", false, "CheckSum\r\nBEEF OK", ""},
-        {"PROTOTYPE 1\r\nTRACE 1", true, "CheckSum\r\nBEEF OK", ""}}; // noted in the trace
+        {"PROTOTYPE 1\r\nTRACE 1", true, "CheckSum\r\nBEEF OK", ""}, // noted in the trace
+        {"PROTOTYPE 1", true, "CheckSum\r\nBEEF OK", ""}}; // and said, with the trace off too
     for (const auto &[ini, folder, shown, recorded] : cases) {
         SCOPED_TRACE(ini);
         QFile::remove(app.filePath("qarn-history.csv"));
@@ -498,7 +499,20 @@ TEST_F(WindowTest, EveryRunIsRecordedInTheHistoryAndASimulatedOneEndsWithTheDesc
             app.read("qarn-trace.log")
                 .contains("run history not written: " + app.filePath("qarn-history.csv").toUtf8() +
                           " is not a regular file, not written\n"),
-            folder);
+            folder && QString(ini).contains("TRACE 1"));
+        // Said once after the run, without a question that would hold the window up.
+        QStringList said;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == "historyProblem" && top->isVisible())
+                said << qobject_cast<QMessageBox *>(top)->text(), top->close();
+        }
+        EXPECT_EQ(said, folder ? QStringList("実行履歴を書き込めませんでした（ダウンロードには影響"
+                                             "ありません）。\n" +
+                                             app.filePath("qarn-history.csv") +
+                                             " is not a regular file, not written")
+                               : QStringList());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QFile::remove(app.filePath("qarn-trace.log"));
     }
 }
 
