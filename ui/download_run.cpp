@@ -65,7 +65,7 @@ void frmQARN_UI::startRun() {
         // step: show the finished run as it ended.
         refreshDisplay(blinkPhase());
         m_ui->lblDLMsg->setText(Msg(126));
-        m_ui->fraMessage->hide();
+        closeStopQuestion();
         offerConfirmation();
     } else if (!gStopRequested) {
         // A failed run has nothing left to stop: the stop question goes before the last refresh
@@ -87,7 +87,7 @@ void frmQARN_UI::startRun() {
         if (m_links.showErrorWindow)
             m_links.showErrorWindow();
     } else {
-        m_ui->fraMessage->hide();
+        closeStopQuestion();
         gDownloadState = 8;
         m_ui->lblDLMsg->setText(Msg(127));
         SetForeColour(m_ui->lblDLMsg, kColorRed);

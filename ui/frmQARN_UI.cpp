@@ -108,14 +108,19 @@ void frmQARN_UI::Form_Load() {
 
     m_ui->fraMessage->move(twips(3637), twips(1641));
     m_ui->fraMessage->hide();
-    if (gSetupInfo != QLatin1String("0")) {
+    m_ui->cmdFwd->setEnabled(false); // hidden with the stop question
+    m_ui->cmdBack->setEnabled(false);
+    const bool setup = gSetupInfo != QLatin1String("0");
+    if (setup) {
         m_ui->fraSetup->move(twips(2425), twips(1641));
         m_ui->fraSetup->show();
-        m_ui->treFirmList->setEnabled(false);
     } else {
         m_ui->fraSetup->hide();
-        m_ui->treFirmList->setEnabled(true);
     }
+    m_ui->cmdSetupOK->setEnabled(setup);
+    m_ui->treFirmList->setEnabled(!setup);
+    if (!setup)
+        m_ui->treFirmList->setFocus(); // the keys choose firmware at once
 
     m_ui->lblPortNo->setText(QStringLiteral("Port COM") + gPort);
     m_ui->lblSim_Mode->setVisible(gPrototype == 1);
@@ -216,12 +221,20 @@ void frmQARN_UI::ShowStepCaptions(int16_t variant) {
     stepLabel(5)->setText(Msg(143));
 }
 
+// Every handler that changes the window asks whether a run is under way: a control that is
+// hidden or grey can still be pressed by an accessibility client or called from code.
 void frmQARN_UI::cmdSetupOK_Click() {
+    if (m_runInProgress)
+        return; // the tree stays as the run has set it
     m_ui->fraSetup->hide();
+    m_ui->cmdSetupOK->setEnabled(false); // hidden: nobody can press it any more
     m_ui->treFirmList->setEnabled(true);
 }
 
+// The stop question belongs to a run; without one there is nothing to stop.
 void frmQARN_UI::cmdCancel_Click() {
+    if (!m_runInProgress)
+        return;
     m_ui->cmdCancel->setEnabled(false);
     m_ui->cmdFwd->setEnabled(true);
     m_ui->cmdBack->setEnabled(true);
@@ -230,12 +243,16 @@ void frmQARN_UI::cmdCancel_Click() {
 }
 
 void frmQARN_UI::cmdFwd_Click() {
+    if (!m_runInProgress)
+        return;
     m_ui->cmdFwd->setEnabled(false);
     m_ui->cmdBack->setEnabled(false);
     gStopRequested = true;
 }
 
 void frmQARN_UI::cmdBack_Click() {
+    if (!m_runInProgress)
+        return;
     m_ui->cmdFwd->setEnabled(false);
     m_ui->cmdBack->setEnabled(false);
     m_ui->fraMessage->hide();
@@ -243,6 +260,8 @@ void frmQARN_UI::cmdBack_Click() {
 }
 
 void frmQARN_UI::cmdExit_Click() {
+    if (m_runInProgress)
+        return; // the tool never returns to the host in the middle of a download
     m_ui->cmdExit->setEnabled(false);
     m_ui->cmdSetupOK->setEnabled(false);
     if (m_links.hostReturnUi)
