@@ -139,7 +139,7 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
          "@flash: missing program file (PFN): ROOT/fw/v1/NO/PROG.MOT\n"},
         {"--version", 0, "@3."},
         {"check --help", 0, "usage: @check [options] FILE.ift\n"},
-        {"doctor -h", 0, "usage: @doctor [options]\n"},
+        {"doctor -h", 0, "usage: @doctor [options] [FILE.ift]\n"},
         {"", 2, "usage: @[options] COMMAND"},
         {"frob", 2, "qarnctl: unknown command 'frob'\n"},
         {"check", 2, "@check: no description file given\n"},
@@ -170,7 +170,9 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
          "adapter as port 77"},
         {"flash --json --app-dir=APP none.ift", 1,
          R"({"checksum":"0000","errno":120,"error":"Could not open)"},
-        {"doctor extra", 2, "@doctor: unexpected argument 'extra'\n"},
+        {"doctor a.ift extra", 2, "@doctor: unexpected argument 'extra'\n"},
+        {"doctor --probe a.ift b.ift", 2,
+         "@doctor: two descriptions given: b.ift and --probe a.ift"},
         {"doctor --app-dir=/nowhere", 2, "@doctor: '/nowhere' is not a folder\n"},
         {"pack KA in", 2, "@pack: both --key-a and --key-b are needed"},
         {"pack KEYS in", 2, "@pack: give one input file and one output file"},
@@ -263,7 +265,15 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
          "running process => remove it\nWARN adapter USB adapter ftdi_sio 0403:6001 FT232R, "
          "latency timer 16 ms, which QARN could not switch to 1 ms (low-latency flag: not readable "
          "on this port (ENOTTY), nothing changed; the timer read 16 ms): the echoed transfer\n"
-         "OK   line    it opens at 9600,N,8,1, the line settings of a download"}};
+         "OK   line    it opens at 9600,N,8,1, the line settings of QARN.ini"},
+        // A description's own line settings, not QARN.ini's; one that cannot be read says so.
+        {"-", "--port 1 ROOT/fw/v1/FW.ift", 0,
+         ok.chopped(1) + "    it opens at 9600,E,8,1 (boot phase) and 38400,E,8,1 (data phase), "
+                         "the line settings of FW.ift"},
+        {"-", "--port 1 ROOT/none.ift", 1,
+         ok.chopped(1) +
+             "    it opens at 9600,N,8,1, the line settings of QARN.ini (a "
+             "description may set its own bit rates\nFAIL file    ROOT/none.ift: E120"}};
     for (const auto &[faults, args, code, text] : cases) {
         SCOPED_TRACE(args.toStdString());
         if (QString(faults) != "-")

@@ -38,8 +38,9 @@ const char kDoctorDescription[] =
     "download: where the port is, whether this account may use it, whether another program\n"
     "holds it, the USB adapter (an FTDI latency timer above 2 ms slows the kernel transfer\n"
     "unless its driver takes the low-latency flag, which QARN sets while it downloads: the\n"
-    "check tries it), and whether the port opens with the line settings of a download. With\n"
-    "--probe it runs the bit-rate adjustment alone (00 bytes, nothing else) with the\n"
+    "check tries it), and whether the port opens with the line settings: QARN.ini's, or with\n"
+    "FILE.ift the description's own (its boot and data bit rates), as its download uses them.\n"
+    "With --probe it runs the bit-rate adjustment alone (00 bytes, nothing else) with the\n"
     "description's settings; the device must be in boot mode, and must be restarted in boot\n"
     "mode before a download.\n"
     "\n"
@@ -78,7 +79,8 @@ class Doctor {
 public:
     QString appDir;
     QString port;
-    QString probeFile;
+    QString description; // FILE.ift or --probe's: its settings over QARN.ini's
+    bool probe = false;
     QString sysfs;
     QString proc;
     QStringList lockDirs;
@@ -93,9 +95,15 @@ public:
             const bool free = checkBusy();
             checkAdapter(allowed && free);
             const bool opens = allowed && free && checkLine();
-            if (!probeFile.isEmpty())
+            if (probe)
                 checkProbe(opens);
         }
+        if (!description.isEmpty() && !probe && !m_descriptionOk)
+            add(QStringLiteral("file"), Status::Fail,
+                QStringLiteral("%1: %2").arg(description, m_descriptionError),
+                QStringLiteral("qarnctl check %1 shows what the description holds; the line was "
+                               "checked with QARN.ini's settings")
+                    .arg(description));
         bool failed = false;
         for (const Check &check : m_checks)
             failed = failed || check.status == Status::Fail;
@@ -108,23 +116,26 @@ private:
         m_checks.append(Check{name, status, found, advice});
     }
 
-    // QARN.ini as the window reads it at start-up; with --probe, the description over it, as
-    // a download reads it. --port comes last: it wins over both.
+    // QARN.ini as the window reads it at start-up; with a description, the description over
+    // it, as a download reads it (one that cannot be read leaves QARN.ini's settings). --port
+    // comes last: it wins over both.
     void readSettings() {
         gAppDir = QDir(appDir).absolutePath();
         SetDefaultSettings();
         m_settingsOk = ReadQARNIni();
         if (!m_settingsOk)
             m_settingsError = errorText();
-        if (!probeFile.isEmpty()) {
-            m_descriptionOk = ReadIftFile(QFileInfo(probeFile).absoluteFilePath());
+        if (!description.isEmpty()) {
+            m_descriptionOk = ReadIftFile(QFileInfo(description).absoluteFilePath());
             if (m_descriptionOk) {
                 m_kernelBytes = QFileInfo(gIrdFile).size();
                 m_kernelName = QStringLiteral("the %1-byte kernel of %2")
                                    .arg(m_kernelBytes)
-                                   .arg(QFileInfo(probeFile).fileName());
+                                   .arg(QFileInfo(description).fileName());
             } else {
                 m_descriptionError = errorText();
+                SetDefaultSettings(); // a half-read description sets nothing
+                ReadQARNIni();
             }
         }
         if (!port.isEmpty())
@@ -377,12 +388,17 @@ private:
         }
         gComm = nullptr;
         if (failure == 0) {
+            const QString whose =
+                m_descriptionOk
+                    ? QStringLiteral("the line settings of %1")
+                          .arg(QFileInfo(description).fileName())
+                    : QStringLiteral("the line settings of QARN.ini (a description may set its "
+                                     "own bit rates: qarnctl doctor FILE.ift checks those)");
             add(name, Status::Ok,
                 opened.size() == 1
-                    ? QStringLiteral("it opens at %1, the line settings of a download")
-                          .arg(opened.first())
-                    : QStringLiteral("it opens at %1 (boot phase) and %2 (data phase)")
-                          .arg(opened.first(), opened.last()));
+                    ? QStringLiteral("it opens at %1, %2").arg(opened.first(), whose)
+                    : QStringLiteral("it opens at %1 (boot phase) and %2 (data phase), %3")
+                          .arg(opened.first(), opened.last(), whose));
             return true;
         }
         const char *advice =
@@ -404,8 +420,9 @@ private:
     void checkProbe(bool lineUsable) {
         const QString name = QStringLiteral("probe");
         if (!m_descriptionOk) {
-            add(name, Status::Fail, QStringLiteral("%1: %2").arg(probeFile, m_descriptionError),
-                QStringLiteral("qarnctl check %1 shows what the description holds").arg(probeFile));
+            add(name, Status::Fail, QStringLiteral("%1: %2").arg(description, m_descriptionError),
+                QStringLiteral("qarnctl check %1 shows what the description holds")
+                    .arg(description));
             return;
         }
         if (!lineUsable) {
@@ -488,12 +505,19 @@ int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
                        "/var/lock)"),
         QStringLiteral("DIR"));
     parser.addOptions({appDir, port, probe, json, sysfs, proc, lockDir});
+    parser.addPositionalArgument(
+        QStringLiteral("FILE.ift"),
+        QStringLiteral("the firmware description whose line settings to check (default: "
+                       "QARN.ini's)"),
+        QStringLiteral("[FILE.ift]"));
     if (const auto status = parseCommandLine(parser, kCommand, args))
         return *status;
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(
-            kCommand,
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1)
+        return usageError(kCommand, QStringLiteral("unexpected argument '%1'").arg(files[1]));
+    if (!files.isEmpty() && parser.isSet(probe) && parser.value(probe) != files.first())
+        return usageError(kCommand, QStringLiteral("two descriptions given: %1 and --probe %2")
+                                        .arg(files.first(), parser.value(probe)));
 
     Doctor doctor;
     doctor.lowLatency = &lowLatency;
@@ -502,7 +526,8 @@ int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
     if (!QFileInfo(doctor.appDir).isDir())
         return usageError(kCommand, QStringLiteral("'%1' is not a folder").arg(doctor.appDir));
     doctor.port = parser.value(port);
-    doctor.probeFile = parser.value(probe);
+    doctor.probe = parser.isSet(probe);
+    doctor.description = doctor.probe ? parser.value(probe) : files.value(0);
     doctor.sysfs = parser.value(sysfs);
     doctor.proc = parser.value(proc);
     doctor.lockDirs = parser.isSet(lockDir)
