@@ -29,9 +29,9 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     RunRecord r{QDateTime(QDate(2026, 12, 7), QTime(19, 20, 47), QTimeZone(-(5 * 3600 + 30 * 60))),
                 "qarnctl",
                 "flash",
-                "/fw/a \"b\", c.ift",
+                "/fw/a, c.ift",
                 "COM1",
-                "/dev/ttyUSB0",
+                "/dev/\"b\"",
                 "=cmd|' /C calc'!A0", // a formula to a spreadsheet
                 "0403:6001",
                 " A10K ",
@@ -43,8 +43,8 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
                 "FEE6",
                 7.26};
     const QByteArray line =
-        "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a \"\"b\"\", c.ift\","
-        "COM1,/dev/ttyUSB0,'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
+        "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a, c.ift\","
+        "COM1,\"/dev/\"\"b\"\"\",'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
         "370,0xFEE5,0xFEE6,7.3\r\n"; // the sums stay text in a spreadsheet
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(AppendHistory(path, r), "");
