@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
-# Pictures of the main window in both languages, before and after a simulated download.
+# Pictures of the main window in both languages, before, during and after a real download into
+# the simulated target.
 #
 #   tools/screenshots.sh BUILDDIR OUTDIR
 #
-# For each language: builds a sample application folder (qarn-make-demo-app) in simulation mode
-# (PROTOTYPE 1), starts the tool under Xvfb and drives it with xdotool like a user: the
-# connection instructions, OK, a click on the board (its newest version), Start, and the end of
-# the run. Writes OUTDIR/setup-LANG.png, main-LANG.png, running-LANG.png and done-LANG.png
-# (LANG = ja, en), and stop-question-LANG.png of Cancel during the run. Every process it starts is stopped on the way out.
+# For each language: builds a sample application folder (qarn-make-demo-app, 9600 bit/s, so
+# that a download takes long enough to be seen), links the simulated target's pseudo-terminal
+# as COM1 in it, starts the tool under Xvfb and drives it with xdotool like a user: the
+# connection instructions, OK, a click on a firmware version in the tree, Start, Cancel during
+# the write and Continue Downloading, and the end of the run. Each picture waits for what it
+# shows: the target's steps (--steps) and the run's serial trace; the two taken during the write
+# are checked to be so, and the run history must name the clicked version, with the target's
+# checksum equal to the version's FCS. Writes OUTDIR/setup-LANG.png, main-LANG.png,
+# running-LANG.png, stop-question-LANG.png and done-LANG.png (LANG = ja, en). Every process it
+# starts is stopped on the way out.
 set -euo pipefail
 
-BUILD=$(cd "${1:?usage: tools/screenshots.sh BUILDDIR OUTDIR}" && pwd)
+BUILD=$(cd "${1:?usage: tools/screenshots.sh BUILDDIR OUTDIR}" && pwd -P)
 OUT=${2:?usage: tools/screenshots.sh BUILDDIR OUTDIR}
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 BIN=$BUILD/bin
-for exe in qarn qarn-make-demo-app; do
+RATE=9600
+WAIT_SECONDS=120 # far above a download at $RATE (about 20 s)
+for exe in qarn qarnctl torvane.exe qarn-target-sim qarn-make-demo-app; do
     [ -x "$BIN/$exe" ] || { echo "screenshots: $BIN/$exe is missing; build first" >&2; exit 1; }
 done
 for tool in xvfb-run xdotool import; do
@@ -25,58 +33,110 @@ done
 if [ "${3:-}" != --shoot ]; then
     WORK=$(mktemp -d)
     trap 'rm -rf "$WORK"' EXIT
+    # Every Qt program wants a runtime folder of its own and warns when it has none.
+    export XDG_RUNTIME_DIR=$WORK/runtime
+    mkdir -m 0700 "$XDG_RUNTIME_DIR"
 fi
 
-# Runs inside the X server: one language, four pictures.
-shoot() { # shoot APPDIR LANG
-    local app=$1 lang=$2 pid wid tries
-    (cd "$app" && exec ./qarn) &
-    pid=$!
-    trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' RETURN
-    tries=200
-    until wid=$(xdotool search --onlyvisible --name "Download" 2>/dev/null | head -n1) &&
-        [ -n "$wid" ]; do
+# Waits until COMMAND succeeds; false when the limit passes or the process PID has ended.
+wait_for() { # wait_for PID WHAT COMMAND...
+    local pid=$1 what=$2 tries=$((WAIT_SECONDS * 20))
+    shift 2
+    until "$@"; do
         if ! kill -0 "$pid" 2>/dev/null || ((--tries == 0)); then
-            echo "screenshots: the main window did not open ($lang)" >&2
+            echo "screenshots: no $what" >&2
             return 1
         fi
         sleep 0.05
     done
+}
+blocks_written() { # blocks_written APPDIR N: the target has written N blocks
+    (($(grep -cx write "$1/steps.txt" 2>/dev/null) >= $2))
+}
+run_ended() { # run_ended APPDIR: the run's trace has its outcome
+    grep -qs ' outcome ' "$1/qarn-trace.log"
+}
+still_running() { # still_running APPDIR WHAT: the picture WHAT was taken before the run ended
+    ! run_ended "$1" || { echo "screenshots: the run ended before the $2 picture" >&2; return 1; }
+}
+has_run_line() { # has_run_line APPDIR: the run history has a line below its heading
+    (($(wc -l <"$1/qarn-history.csv" 2>/dev/null || echo 0) >= 2))
+}
+# The window's run history, last line: the firmware it wrote, its outcome, the target's
+# checksum and the description's FCS. True when that is VERSION, written and confirmed.
+wrote_version() { # wrote_version APPDIR VERSION
+    local line firmware outcome checksum fcs
+    line=$(tail -n 1 "$1/qarn-history.csv" | tr -d '\r')
+    IFS=, read -r _ _ _ firmware _ _ _ _ _ _ _ outcome _ checksum fcs _ <<<"$line"
+    if [[ /$firmware/ != */"$2"/* || $outcome != ok || -z $checksum || $checksum != "$fcs" ]]
+    then
+        echo "screenshots: the run did not write $2 as it should: $line" >&2
+        return 1
+    fi
+}
+
+# Runs inside the X server: one language, five pictures of one download of VERSION, whose
+# position in the tree is ROW (pixels from the window's top).
+shoot() { # shoot APPDIR LANG VERSION VARIANT ROW
+    local app=$1 lang=$2 version=$3 variant=$4 row=$5 wid
+    "$BIN/qarn-target-sim" --link "$app/COM1" --variant "$variant" --boot-rate "$RATE" \
+        --data-rate "$RATE" --pace --serve --steps "$app/steps.txt" >"$app/target-sim.log" 2>&1 &
+    sim=$!
+    (cd "$app" && exec ./qarn) &
+    pid=$!
+    # On the way out of this process, also when a step fails (pid and sim are global for it).
+    trap 'kill "$pid" "$sim" 2>/dev/null || true; wait "$pid" "$sim" 2>/dev/null || true' EXIT
+    wait_for "$sim" "simulated target ($lang)" grep -q '^ready ' "$app/target-sim.log"
+    window() { wid=$(xdotool search --onlyvisible --name "Download" 2>/dev/null | head -n1) &&
+        [ -n "$wid" ]; }
+    wait_for "$pid" "main window ($lang)" window
     xdotool windowmove "$wid" 0 0
     sleep 0.5 # let the window paint once before the first picture
     import -window "$wid" "$OUT/setup-$lang.png"
 
-    # Positions in the window (pixels): the connection frame's OK button, the board node of
-    # the firmware tree, the Start button.
+    # Positions in the window (pixels): the connection frame's OK button, the version in the
+    # firmware tree, Start, Cancel, and in the stop question Continue Downloading.
     xdotool mousemove --window "$wid" 398 431 click 1
     sleep 0.3
-    xdotool mousemove --window "$wid" 60 169 click 1
+    xdotool mousemove --window "$wid" 110 "$row" click 1
     sleep 0.5
     import -window "$wid" "$OUT/main-$lang.png"
 
     xdotool mousemove --window "$wid" 428 214 click 1
-    sleep 7 # halfway through the simulated run (about 17.4 s)
+    wait_for "$pid" "half-written image ($lang)" blocks_written "$app" 12 # of 24
+    sleep 0.3 # the display refreshes every 200 ms
     import -window "$wid" "$OUT/running-$lang.png"
-    # Cancel: the stop question over the running download, then Continue Downloading.
+    still_running "$app" running
     xdotool mousemove --window "$wid" 428 272 click 1
     sleep 0.5
     import -window "$wid" "$OUT/stop-question-$lang.png"
+    still_running "$app" stop-question
     xdotool mousemove --window "$wid" 402 350 click 1
-    sleep 11
+    wait_for "$pid" "end of the download ($lang)" run_ended "$app"
+    sleep 0.5
     import -window "$wid" "$OUT/done-$lang.png"
+    if ! grep -q ' outcome ok' "$app/qarn-trace.log"; then
+        echo "screenshots: the download failed ($lang):" >&2
+        tail -n 3 "$app/qarn-trace.log" >&2
+        return 1
+    fi
+    wait_for "$pid" "run history ($lang)" has_run_line "$app"
+    wrote_version "$app" "$version"
 }
 # Inside the X server the script runs again, for one language.
 if [ "${3:-}" = --shoot ]; then
-    shoot "$4" "$5"
+    shoot "${@:4}"
     exit
 fi
 
-for lang in ja en; do
+# Language, LANGUAGE of QARN.ini, the version downloaded (its sequence variant, its row).
+for pictures in "ja 0 JPJAv0102 1 197" "en 1 USENv0100 0 183"; do
+    read -r lang language version variant row <<<"$pictures"
     app=$WORK/$lang
-    "$BIN/qarn-make-demo-app" --out "$app" --bin "$BIN" >/dev/null
-    language=0
-    [ "$lang" = en ] && language=1
-    printf 'LANGUAGE %s\r\nPORT 1\r\nPROTOTYPE 1\r\n' "$language" >"$app/QARN.ini"
-    xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$OUT" --shoot "$app" "$lang"
-    echo "screenshots: $OUT/{setup,main,running,stop-question,done}-$lang.png"
+    "$BIN/qarn-make-demo-app" --out "$app" --bin "$BIN" --rate "$RATE" --trace >/dev/null
+    # The last of equal keys counts. PROTOTYPE 0: a real download over the port, no "Sim Mode".
+    printf 'LANGUAGE %s\r\nPROTOTYPE 0\r\n' "$language" >>"$app/QARN.ini"
+    xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$OUT" --shoot "$app" "$lang" \
+        "$version" "$variant" "$row"
+    echo "screenshots: $OUT/{setup,main,running,stop-question,done}-$lang.png ($version)"
 done

@@ -364,6 +364,43 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
     EXPECT_EQ(history(11, 11, "sim/").filter("simulated").size(), 3);
 }
 
+TEST_F(FlashOverPty, AResetTargetAnswersTheNextDownloadOnTheSameLink) {
+    // SIGUSR1 is the device's reset. A run stopped in the erase wait leaves the chip in its
+    // kernel, deaf to the boot rate; once reset it takes the next download. A dropped line comes
+    // back under the link, so the next run meets the target again (and its fault), not no port.
+    const auto reset = [this] {
+        ASSERT_TRUE(sim.processId() > 0 && ::kill(sim.processId(), SIGUSR1) == 0);
+        QByteArray said;
+        while (!said.contains('\n') && sim.waitForReadyRead(5000))
+            said += sim.readAllStandardOutput();
+        EXPECT_TRUE(said.startsWith("ready /dev/")) << said.constData();
+    };
+    startSim(layout + QStringList{"--serve", "--erase-time", "2000"}); // ETO is 3 s
+    startFlash({app.filePath("test.ift")});
+    ctl.setReadChannel(QProcess::StandardError);
+    for (QDeadlineTimer end(kWait); !err.contains("[3/5] Erase") && !end.hasExpired();)
+        ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
+    ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGTERM) == 0);
+    EXPECT_EQ(finishFlash(), 3);
+    reset();
+    const QString done = "checksum=" + SumText(kFlash) + "\n";
+    const std::pair<QStringList, QString> runs[] = {{{}, done}, {{"--drop-at", "data"}, "E342\n"}};
+    for (const auto &[fault, expected] : runs) {
+        if (!fault.isEmpty()) {
+            sim.terminate(), sim.waitForFinished(5000);
+            startSim(layout + QStringList{"--serve"} + fault);
+        }
+        for (int run = 0; run < 2; ++run) {
+            ctl.setReadChannel(QProcess::StandardOutput);
+            startFlash({app.filePath("test.ift")});
+            EXPECT_EQ(finishFlash(), expected == done ? 0 : 1);
+            EXPECT_TRUE(out.startsWith(expected)) << qPrintable(out);
+            reset();
+        }
+    }
+    EXPECT_TRUE(QFileInfo(app.filePath("COM1")).isSymLink());
+}
+
 TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNorWrites) {
     // The flash holds 5A throughout: 800 bytes of 5A sum to 2D000, whose last digits are D000.
     const QString sum = SumText(kFlash), read = "adjust adjust-end kernel kernel-sum";

@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 namespace {
-int gStopPipe[2] = {-1, -1};
+int gRequestPipe[2] = {-1, -1};
 
-void onStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gStopPipe[1], &byte, 1);
+void onSignal(int signal) {
+    const char byte = signal == SIGUSR1 ? targetsim::kResetRequest : targetsim::kStopRequest;
+    [[maybe_unused]] const ssize_t n = ::write(gRequestPipe[1], &byte, 1);
 }
 } // namespace
 
@@ -37,14 +37,16 @@ int main(int argc, char *argv[]) {
         return 0;
     }
 
-    if (::pipe(gStopPipe) != 0)
+    if (::pipe(gRequestPipe) != 0)
         return 1;
-    ::fcntl(gStopPipe[1], F_SETFL, O_NONBLOCK);
+    ::fcntl(gRequestPipe[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(gRequestPipe[1], F_SETFL, O_NONBLOCK);
     struct sigaction action = {};
-    action.sa_handler = onStopSignal;
+    action.sa_handler = onSignal;
     ::sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGUSR1, &action, nullptr); // the device's reset
     ::signal(SIGPIPE, SIG_IGN);
 
     targetsim::PtyTarget target(*options);
@@ -55,5 +57,5 @@ int main(int argc, char *argv[]) {
     }
     std::printf("ready %s\n", qPrintable(target.slavePath()));
     std::fflush(stdout);
-    return target.run(gStopPipe[0]);
+    return target.run(gRequestPipe[0]);
 }

@@ -59,6 +59,20 @@ PtyTarget::~PtyTarget() {
 }
 
 QString PtyTarget::start() {
+    if (!m_options.record.isEmpty()) {
+        m_record.setFileName(m_options.record);
+        if (!m_record.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return QString("cannot write %1: %2").arg(m_options.record, m_record.errorString());
+    }
+    if (!m_options.steps.isEmpty()) {
+        m_stepLog.setFileName(m_options.steps);
+        if (!m_stepLog.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return QString("cannot write %1: %2").arg(m_options.steps, m_stepLog.errorString());
+    }
+    return openLine();
+}
+
+QString PtyTarget::openLine() {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
         return QString("cannot open a pseudo-terminal: %1").arg(std::strerror(errno));
@@ -78,17 +92,6 @@ QString PtyTarget::start() {
         ::cfmakeraw(&modes);
         ::cfsetspeed(&modes, B9600);
         ::tcsetattr(m_slave, TCSANOW, &modes);
-    }
-
-    if (!m_options.record.isEmpty()) {
-        m_record.setFileName(m_options.record);
-        if (!m_record.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return QString("cannot write %1: %2").arg(m_options.record, m_record.errorString());
-    }
-    if (!m_options.steps.isEmpty()) {
-        m_stepLog.setFileName(m_options.steps);
-        if (!m_stepLog.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return QString("cannot write %1: %2").arg(m_options.steps, m_stepLog.errorString());
     }
 
     const QString link = m_options.link;
@@ -182,14 +185,8 @@ void PtyTarget::processDueInput() {
     while (!m_in.empty() && !m_dropped) {
         const InByte in = m_in.front();
         m_in.pop_front();
-        if (m_options.serve && m_target.finished()) {
-            // The next device on the line: the host starts over with a reset chip.
-            m_target = TargetSim(m_options.config);
-            m_stepsLogged = 0;
-            m_finishSeen = false;
-            m_echoes = EchoStats();
-            m_overrunReported = false;
-        }
+        if (m_options.serve && m_target.finished())
+            freshTarget(); // the next device on the line: the host starts over with a reset chip
         if (overruns(in))
             continue;
         const bool kernelByte = m_target.inKernelTransfer();
@@ -199,6 +196,14 @@ void PtyTarget::processDueInput() {
         logSteps();
         perform(actions, m_options.pace ? m_registerFreeAt : in.due);
     }
+}
+
+void PtyTarget::freshTarget() {
+    m_target = TargetSim(m_options.config);
+    m_stepsLogged = 0;
+    m_finishSeen = false;
+    m_echoes = EchoStats();
+    m_overrunReported = false;
 }
 
 void PtyTarget::logSteps() {
@@ -321,6 +326,42 @@ void PtyTarget::dropLine() {
     m_slave = m_master = -1;
 }
 
+bool PtyTarget::takeRequests(int requestFd) {
+    char requests[16];
+    const ssize_t n = ::read(requestFd, requests, sizeof requests);
+    const auto end = requests + std::max<ssize_t>(n, 0);
+    if (std::find(requests, end, kStopRequest) != end)
+        return false;
+    if (std::find(requests, end, kResetRequest) != end)
+        reset();
+    return true;
+}
+
+void PtyTarget::reset() {
+    // Whatever was on its way in either direction is lost with the chip's state.
+    if (!m_dropped) {
+        char discarded[4096];
+        while (::read(m_master, discarded, sizeof discarded) > 0) {
+        }
+    }
+    m_in.clear();
+    m_out.clear();
+    if (m_options.adapterLatencyMs > 0)
+        m_adapter.emplace(std::chrono::milliseconds(m_options.adapterLatencyMs));
+    m_lastInDue = m_lastOutDue = m_programFreeAt = m_registerFreeAt = {};
+    freshTarget();
+    if (m_dropped) {
+        m_dropped = false;
+        if (const QString error = openLine(); !error.isEmpty()) {
+            std::fprintf(stderr, "qarn-target-sim: %s\n", qPrintable(error));
+            dropLine(); // no line, as before the reset
+            return;
+        }
+    }
+    std::printf("ready %s\n", qPrintable(m_slavePath));
+    std::fflush(stdout);
+}
+
 void PtyTarget::removeLink() {
     if (!m_linked)
         return;
@@ -365,13 +406,13 @@ int PtyTarget::pollTimeoutUs() const {
     return static_cast<int>(std::clamp<long long>(wait + 1, 0, 60'000'000));
 }
 
-int PtyTarget::run(int stopFd) {
+int PtyTarget::run(int requestFd) {
     // Pacing sleeps are a byte time long (87 us at 115200 bit/s); the default 50 us of timer
     // slack would add more than half of that to every one.
     ::prctl(PR_SET_TIMERSLACK, 1UL);
     int status = 0;
     for (;;) {
-        pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_master, POLLIN, 0}};
+        pollfd fds[2] = {{requestFd, POLLIN, 0}, {m_master, POLLIN, 0}};
         if (const auto out = outputDue(); out && *out <= Clock::now())
             fds[1].events |= POLLOUT;
         const nfds_t count = m_dropped ? 1 : 2;
@@ -381,7 +422,7 @@ int PtyTarget::run(int stopFd) {
             status = 1;
             break;
         }
-        if (fds[0].revents & POLLIN)
+        if ((fds[0].revents & POLLIN) && !takeRequests(requestFd))
             break;
         if (!m_dropped && (fds[1].revents & POLLIN))
             readMaster();

@@ -18,6 +18,10 @@
 
 namespace targetsim {
 
+// What a byte on the request descriptor of PtyTarget::run asks for.
+inline constexpr char kStopRequest = 1;
+inline constexpr char kResetRequest = 2;
+
 class PtyTarget {
 public:
     explicit PtyTarget(const SimOptions &options);
@@ -29,9 +33,11 @@ public:
     QString start();
     QString slavePath() const { return m_slavePath; }
 
-    // Serves the host until `stopFd` becomes readable (a signal arrived) or, with --once, until
-    // one download has ended. Returns the exit status.
-    int run(int stopFd);
+    // Serves the host until a stop request arrives on `requestFd` or, with --once, until one
+    // download has ended. A reset request gives a fresh target, as the device's reset would, in
+    // the middle of a download too, and prints 'ready <slave>' again; a line that was dropped
+    // comes back on a new pseudo-terminal, linked in the same place. Returns the exit status.
+    int run(int requestFd);
 
     const TargetSim &target() const { return m_target; }
 
@@ -73,7 +79,12 @@ private:
     void noteKernelByte(const InByte &in, const QList<Action> &actions);
     void reportEchoes(Clock::time_point end);
     void perform(const QList<Action> &actions, Clock::time_point received);
+    QString openLine();
     void dropLine();
+    void freshTarget();
+    // Takes the pending requests; false when one of them is to stop.
+    bool takeRequests(int requestFd);
+    void reset();
     void removeLink();
     bool hostHasReadEverything() const;
     void saveFlash() const;

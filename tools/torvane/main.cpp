@@ -1,6 +1,7 @@
 // A stand-in for the host program torvane, for tests and the demo.
 //
-//   torvane.exe start      starts qarn from this program's folder, without waiting, and ends
+//   torvane.exe start      starts qarn from this program's folder, without waiting, prints
+//                          its process id and ends
 //   torvane.exe goToMain   what the tool runs when it ends: appends a record to
 //                          torvane-host.log in this program's folder (arguments, working
 //                          folder and the exact bytes of torvane.cha there) and ends with 0
@@ -62,10 +63,12 @@ int logReturn(const QString &folder, const QStringList &arguments) {
 
 int startTool(const QString &folder) {
     const QString tool = QDir(folder).filePath(QStringLiteral("qarn"));
-    if (!QProcess::startDetached(tool, {}, folder)) {
+    qint64 pid = 0;
+    if (!QProcess::startDetached(tool, {}, folder, &pid)) {
         std::fprintf(stderr, "torvane: cannot start %s\n", qPrintable(tool));
         return 1;
     }
+    std::printf("%lld\n", static_cast<long long>(pid));
     return 0;
 }
 } // namespace
