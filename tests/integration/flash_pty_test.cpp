@@ -68,20 +68,32 @@ protected:
                               app.filePath("flash.bin"), "--steps", app.filePath("steps.txt")} +
                       options);
         QByteArray said;
-        while (!said.contains('\n') && sim.waitForReadyRead(5000))
+        while (!said.contains('\n') && sim.waitForReadyRead(kWait))
             said += sim.readAllStandardOutput();
         ASSERT_TRUE(said.startsWith("ready /dev/")) << said.constData();
     }
     // qarnctl flash, or the command the options begin with ("verify").
     void startFlash(QStringList options) {
         const QString command = options.value(0) == "verify" ? options.takeFirst() : "flash";
+        err.clear();
+        ctl.setReadChannel(QProcess::StandardError);
         ctl.start(QARNCTL_PATH, QStringList{command, "--app-dir", app.path()} + options);
     }
-    // The exit code; standard output and error in `out` and `err`.
+    // Whether standard error has shown `text` (read into `err`) before qarnctl ended.
+    bool awaitErr(const char *text) {
+        for (QDeadlineTimer end(kWait); !err.contains(text) && ctl.state() && !end.hasExpired();)
+            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
+        return (err += ctl.readAllStandardError()).contains(text);
+    }
+    // Sends `signal` to qarnctl once standard error has shown `text`; whether both happened.
+    bool signalAt(const char *text, int signal) {
+        return awaitErr(text) && ctl.processId() > 0 && ::kill(ctl.processId(), signal) == 0;
+    }
+    // The exit code; standard output in `out`, standard error of the run in `err`.
     int finishFlash() {
         EXPECT_TRUE(ctl.waitForFinished(kWait)) << "qarnctl did not end";
         out = QString::fromUtf8(ctl.readAllStandardOutput());
-        err = QString::fromUtf8(ctl.readAllStandardError());
+        err += QString::fromUtf8(ctl.readAllStandardError());
         return ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1;
     }
 
@@ -245,11 +257,8 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
         SCOPED_TRACE(c.name);
         startSim(layout + c.sim + QStringList{"--record", app.filePath("rec.bin")});
         startFlash({"--stream", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
-        ctl.setReadChannel(QProcess::StandardError), err.clear();
-        for (QDeadlineTimer end(kWait); c.stop && !err.contains("% (") && !end.hasExpired();)
-            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
         if (c.stop) {
-            ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), SIGTERM) == 0);
+            ASSERT_TRUE(signalAt("% (", SIGTERM)); // once the transfer shows progress
         }
         EXPECT_EQ(finishFlash(), c.stop ? 3 : c.out.startsWith('E') ? 1 : 0);
         EXPECT_TRUE(out.startsWith(c.out)) << qPrintable(out);
@@ -277,52 +286,77 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
     }
 }
 
-TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPause) {
+TEST_F(FlashOverPty, ASignalStopsARunAtItsNextWaitWithStatusThreeAndTheRunIsRecordedStopped) {
     app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
-    app.write("pause.ift", app.read("test.ift") + "UT 600\r\n");
-    app.write("verify.ift", app.read("test.ift") + "UT 2\r\n"); // Stop is seen after the pause
+    app.write("verify.ift", app.read("test.ift") + "UT 2\r\nSTO 1E\r\n");
+    app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
+    // In the erase wait, in a simulated run and in the settling pause of a check, each signalled
+    // at its phase's line. Only the Stop can end the waits: the target erases for 60 s (ETO
+    // 30 s) and does not answer the check's first command after the pause (STO 30 s).
+    const std::tuple<QStringList, const char *, QStringList> cases[] = {
+        {{app.filePath("test.ift")}, "[3/5] Erase", {}},
+        {{"--simulate", "--app-dir", app.filePath("sim"), app.filePath("test.ift")},
+         "[1/5] Setup 1",
+         {}},
+        {{"verify", app.filePath("verify.ift")}, "[2/3] Setup 2", {"--silent-at", "kernel-sum"}}};
+    for (const auto &[options, phase, target] : cases) {
+        SCOPED_TRACE(phase);
+        sim.terminate(), sim.waitForFinished(kWait); // a fresh target for every run
+        startSim(layout + QStringList{"--erase-time", "60000"} + target);
+        startFlash(options);
+        ASSERT_TRUE(signalAt(phase, SIGTERM)) << qPrintable(err);
+        EXPECT_TRUE(awaitErr("Ctrl-C again ends it at once")); // the signal has been seen
+        EXPECT_EQ(finishFlash(), 3) << qPrintable(err);
+        EXPECT_EQ(out, "Downloading has been canceled.\n");
+    }
+    EXPECT_EQ(history(2, 2) + history(11, 11),
+              QStringList({"flash", "verify", "stopped", "stopped"}));
+    EXPECT_EQ(history(2, 2, "sim/") + history(11, 11, "sim/"), QStringList({"flash", "stopped"}));
+}
+
+TEST_F(FlashOverPty, ASecondSignalEndsARunAtOnceEvenInTheSettlingPauseAndTheRunIsRecorded) {
+    // Neither the first signal nor any deadline shortens the pause of 600 s: only the second
+    // signal ends the run inside it.
+    app.write("pause.ift", app.read("test.ift") + "UT 600\r\n"); // later lines win
+    startSim(layout);
+    startFlash({"--trace", app.filePath("t.log"), app.filePath("pause.ift")});
+    ASSERT_TRUE(signalAt("[2/5] Setup 2", SIGINT)) << qPrintable(err);
+    ASSERT_TRUE(signalAt("Ctrl-C again ends it at once", SIGINT)) << qPrintable(err);
+    EXPECT_EQ(finishFlash(), 130);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(err.endsWith("qarnctl flash: ended at once, the port closed\n")) << qPrintable(err);
+    EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
+    EXPECT_EQ(history(2, 2) + history(11, 11), QStringList({"flash", "stopped"}));
+}
+
+TEST_F(FlashOverPty, SimulatedRunsActADownloadAndACheckOutToTheirEndWithoutAChecksum) {
     app.write("sim/QARN.ini", "LANGUAGE 1\r\nPROTOTYPE 1\r\n");
     const QStringList simulate{"--simulate", "--app-dir", app.filePath("sim"),
-                               app.filePath("test.ift")},
-        pause{"--trace", app.filePath("t.log"), app.filePath("pause.ift")};
-    QProcess whole[3]; // simulated runs acted out to their end meanwhile: no checksum
-    whole[0].start(QARNCTL_PATH, QStringList{"flash"} + simulate);
-    whole[1].start(QARNCTL_PATH, QStringList{"flash", "--json"} + simulate);
-    whole[2].start(QARNCTL_PATH, QStringList{"verify", "--json"} + simulate);
-    const auto await = [this](const char *text) { // on standard error, while qarnctl runs
-        for (QDeadlineTimer end(kWait); !err.contains(text) && ctl.state() && !end.hasExpired();)
-            ctl.waitForReadyRead(100), err += ctl.readAllStandardError();
-    };
-    // Runs in the erase wait (ETO 30 s), simulated, in the pause (UT 2, UT 600): signals,
-    // exit status.
-    const std::tuple<QStringList, const char *, std::vector<int>, int> cases[] = {
-        {{app.filePath("test.ift")}, "[3/5] Erase", {SIGTERM}, 3},
-        {simulate, "[1/5] Setup 1", {SIGTERM}, 3},
-        {{"verify", app.filePath("verify.ift")}, "[2/3] Setup 2", {SIGTERM}, 3},
-        {pause, "[2/5] Setup 2", {SIGINT, SIGINT}, 130}};
-    for (const auto &[options, phase, kills, status] : cases) {
-        SCOPED_TRACE(phase);
-        sim.terminate(), sim.waitForFinished(5000); // a fresh target for every run
-        startSim(layout + QStringList{"--erase-time", "60000"});
-        startFlash(options);
-        ctl.setReadChannel(QProcess::StandardError), err.clear();
-        await(phase);
-        for (const int signal : kills) {
-            ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), signal) == 0); // 0 is us
-            await("Ctrl-C again ends it at once"); // the first signal has been seen
-        }
-        EXPECT_EQ(finishFlash(), status);
-        EXPECT_EQ(out, status == 3 ? "Downloading has been canceled.\n" : "");
-    }
-    EXPECT_TRUE(app.read("t.log").contains(" outcome stopped, error number 0, ")); // at the end
-    EXPECT_EQ(history(2, 2) + history(11, 11), // ended at once: recorded too
-              QStringList({"flash", "verify", "flash", "stopped", "stopped", "stopped"}));
-    EXPECT_EQ(history(11, 11, "sim/").filter("stopped").size(), 1);
+                               app.filePath("test.ift")};
+    // Side by side, each on its own timetable (17 s, 8 s); only their ends are awaited.
+    QProcess runs[3];
+    runs[0].start(QARNCTL_PATH, QStringList{"flash"} + simulate);
+    runs[1].start(QARNCTL_PATH, QStringList{"flash", "--json"} + simulate);
+    runs[2].start(QARNCTL_PATH, QStringList{"verify", "--json"} + simulate);
+    for (QProcess &run : runs)
+        EXPECT_TRUE(run.waitForFinished(2 * kWait) && run.exitCode() == 0);
+    EXPECT_EQ(runs[0].readAllStandardOutput() + runs[1].readAllStandardOutput().right(59),
+              "simulated: no device was written\n"
+              R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
+              "\n");
+    const QByteArray verified = runs[2].readAllStandardOutput(); // the check acted out
+    EXPECT_TRUE(verified.endsWith(R"({"checksum":"","errno":0,"error":"","fcs":")" +
+                                  SumText(kFlash).toLatin1() + R"(","outcome":"simulated"})" +
+                                  '\n'))
+        << verified.constData();
+    EXPECT_EQ(history(11, 11, "sim/"), QStringList(3, "simulated"));
+}
+
+TEST_F(FlashOverPty, AHangUpAndAReaderOfTheOutputGoneOrStandingEndNothingAndHoldUpNothing) {
     // A hang-up in the erase wait, a reader of the output that has gone away and one that stands
     // (standard error a pipe already full, nobody reading) end nothing and hold up nothing: the
     // download runs to its end and the trace has its outcome. No further run of the series
     // starts: nobody is there to put the next device in boot mode.
-    sim.terminate(), sim.waitForFinished(5000);
     startSim(layout + QStringList{"--erase-time", "1500", "--record", app.filePath("got.bin")});
     const QByteArray fifo = QFile::encodeName(app.filePath("stderr.fifo"));
     ASSERT_EQ(::mkfifo(fifo, 0600), 0);
@@ -332,7 +366,6 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
     }
     ::close(filler);
     ctl.setStandardErrorFile(app.filePath("stderr.fifo"));
-    const qsizetype runs = history(11, 11).size();
     startFlash({"--repeat", "2", "--trace", app.filePath("t.log"), app.filePath("test.ift")});
     ctl.closeReadChannel(QProcess::StandardOutput);
     for (QDeadlineTimer end(kWait);
@@ -343,25 +376,15 @@ TEST_F(FlashOverPty, ASignalStopsARunAndASecondEndsItAtOnceEvenInTheSettlingPaus
     for (QDeadlineTimer end(kWait); !app.read("t.log").contains(done) && !end.hasExpired();)
         ctl.waitForFinished(20);
     EXPECT_TRUE(app.read("t.log").trimmed().endsWith(done));
-    for (char drain[4096]; ctl.state() != QProcess::NotRunning;) // now the reader reads again
+    for (QDeadlineTimer end(kWait); ctl.state() != QProcess::NotRunning && !end.hasExpired();) {
+        char drain[4096]; // now the reader reads again
         ctl.waitForFinished(10), void(::read(reader, drain, sizeof drain));
+    }
     ::close(reader);
     EXPECT_EQ(ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, 0);
-    sim.terminate(), sim.waitForFinished(5000);
+    sim.terminate(), sim.waitForFinished(kWait);
     EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
-    EXPECT_EQ(history(11, 11).mid(runs), QStringList{"ok"});
-    for (QProcess &run : whole)
-        EXPECT_TRUE(run.waitForFinished(kWait));
-    EXPECT_EQ(whole[0].readAllStandardOutput() + whole[1].readAllStandardOutput().right(59),
-              "simulated: no device was written\n"
-              R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
-              "\n");
-    const QByteArray verified = whole[2].readAllStandardOutput(); // the check acted out
-    EXPECT_TRUE(verified.endsWith(R"({"checksum":"","errno":0,"error":"","fcs":")" +
-                                  SumText(kFlash).toLatin1() + R"(","outcome":"simulated"})" +
-                                  '\n'))
-        << verified.constData();
-    EXPECT_EQ(history(11, 11, "sim/").filter("simulated").size(), 3);
+    EXPECT_EQ(history(11, 11), QStringList{"ok"});
 }
 
 TEST_F(FlashOverPty, AResetTargetAnswersTheNextDownloadOnTheSameLink) {
@@ -424,9 +447,8 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
         startSim(layout + QStringList{"--flash-fill", "5A"} +
                  faults.split(' ', Qt::SkipEmptyParts));
         const bool stream = ift == QString("match.ift");
-        ctl.start(QARNCTL_PATH,
-                  {"verify", "--app-dir", app.path(), "--trace", app.filePath("v.log"),
-                   app.filePath(ift), stream ? "--stream" : "--port=1"});
+        startFlash({"verify", "--trace", app.filePath("v.log"), app.filePath(ift),
+                    stream ? "--stream" : "--port=1"});
         EXPECT_EQ(finishFlash(), status);
         EXPECT_TRUE((out + err).startsWith(output)) << qPrintable(out + err);
         sim.terminate();
