@@ -25,6 +25,22 @@
 # once, at 10 bits a byte). Last of these, a chip 10 % slow, streamed: it overruns, and the run
 # ends at the transfer's time-out (TTO 3 s here) with error 310.
 #
+# Rows that would take half a minute or more each measure fewer bytes and are scaled up:
+# 38400 bit/s and both rows of the adapter measure a quarter of the download, the lock-step
+# kernel phase an eighth of the kernel. A paced download costs the same per byte on the line
+# whatever its length, and a lock-step transfer the same per echo, so the wall and CPU times of
+# a download measured over a 1 KiB kernel and a 32 KiB image (27102 bytes on the line) are
+# scaled to the 4 KiB kernel and 128 KiB image (108318 bytes: x3.997), its kernel transfer from
+# 1 KiB to 4 KiB (1026 bytes with its length against 4098: x3.994), and a lock-step kernel
+# phase measured over 512 bytes to 4 KiB (514 against 4098: x7.973). Ratios and CPU shares are
+# as measured. What a download costs once (start-up, the port's opening) is scaled with the
+# rest, so a scaled download time is a little high (38400 bit/s: about 1 %). The output says
+# which rows are scaled, and the times it lists below a row are the measured ones.
+# Streamed transfers are never scaled: the last kernel byte waits for every echo, once per
+# transfer, whatever its length. At 9600 bit/s the streamed transfers at 16 and 1 ms run side by
+# side, each in its own application folder and on its own pseudo-terminal: a byte takes over a
+# millisecond there, a download a few percent of a core, so neither disturbs the other.
+#
 # Last, the host's own reaction, unpaced: for every echo of the kernel transfer, the time from
 # the echo leaving the target to the host's next byte arriving, as the target's clock sees it
 # (median, 99th percentile and mean in microseconds), and the transfer's time, for the plainest
@@ -39,11 +55,17 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: tools/bench.sh BUILDDIR}" && pwd)
 BIN=$BUILD/bin
 APP=$BUILD/bench
+BESIDE=$BUILD/bench-beside # the application folder of the download that runs side by side
 KERNEL=4096
 IMAGE=131072
+SCALED_KERNEL=1024 # the quarter of the download that the scaled downloads measure
+SCALED_IMAGE=32768
+LOCKSTEP_KERNEL=512   # the eighth of the kernel that the lock-step kernel-phase rows measure
+KERNEL_ONLY_IMAGE=512 # the kernel-phase rows: the image is not measured there
 BLOCK=512
 VERSION=DEDEv0201 # sequence variant 2: the kernel erases on command
 RATES=(115200 38400)
+SCALED_RATE=38400
 RUNS=${QARN_BENCH_RUNS:-3}
 REACTION_RUNS=${QARN_BENCH_REACTION_RUNS:-15}
 IFT_PATH=fieldkit/QX100/MAIN/$VERSION/FIRM.IFT
@@ -61,10 +83,22 @@ trap cleanup EXIT
 # adjustment, 55 and AA, the kernel length and kernel echoed byte by byte, 10 and its reply,
 # 15 and its reply, per data block 11 + block + reply + 12 + reply, per blank block 14 + reply,
 # and 13 with the two addresses and its reply.
+download_bytes() { # download_bytes KERNELSIZE IMAGESIZE
+    local blocks=$((($2 + BLOCK - 1) / BLOCK))
+    local blank=$((blocks / 4))
+    echo $((2 + 2 + 2 * ($1 + 2) + 6 + 4 + (blocks - blank) * (1 + BLOCK + 3 + 1 + 3) + blank * 4 + 12))
+}
 blocks=$(((IMAGE + BLOCK - 1) / BLOCK))
 blank=$((blocks / 4))
 data=$((blocks - blank))
-wire_bytes=$((2 + 2 + 2 * (KERNEL + 2) + 6 + 4 + data * (1 + BLOCK + 3 + 1 + 3) + blank * 4 + 12))
+wire_bytes=$(download_bytes "$KERNEL" "$IMAGE")
+scaled_bytes=$(download_bytes "$SCALED_KERNEL" "$SCALED_IMAGE")
+# What the times of a scaled download, of its kernel transfer and of a scaled lock-step kernel
+# phase are multiplied by.
+download_scale=$(awk -v w="$wire_bytes" -v s="$scaled_bytes" 'BEGIN { printf "%.4f", w / s }')
+kernel_scale=$(awk -v k="$KERNEL" -v s="$SCALED_KERNEL" 'BEGIN { printf "%.4f", (k + 2) / (s + 2) }')
+lockstep_scale=$(awk -v k="$KERNEL" -v s="$LOCKSTEP_KERNEL" 'BEGIN { printf "%.4f", (k + 2) / (s + 2) }')
+scale() { awk -v v="$1" -v f="$2" 'BEGIN { printf "%.6f", v * f }'; } # scale VALUE FACTOR
 
 start_sim() { # start_sim RATE [OPTIONS...]
     local log=$APP/target-sim.log
@@ -137,6 +171,19 @@ measure() { # measure RATE [--trace FILE]
     measure_host "$1" qarnctl "--pace" "${@:2}"
 }
 
+# measure_host in the application folder DIR, in the background: it writes the kernel
+# transfer's time to DIR/kernel.s. Wait for it with `wait $!`.
+measure_beside() { # measure_beside DIR RATE HOST "SIMOPTIONS" [qarnctl options...]
+    local dir=$1
+    shift
+    (
+        APP=$dir SIM_PID=""
+        trap cleanup EXIT
+        measure_host "$@"
+        echo "$KERNEL_S" >"$dir/kernel.s"
+    ) &
+}
+
 echo "QARN download benchmark: kernel $KERNEL bytes, image $IMAGE bytes ($data data blocks," \
     "$blank blank, $BLOCK bytes each), UT 0, simulated target pacing every byte"
 echo "$wire_bytes bytes cross the line in one download"
@@ -147,15 +194,23 @@ quartiles() { # the first and third quartile, as "Q1-Q3"
     printf '%s\n' "$@" | sort -g |
         awk '{ v[NR] = $1 } END { printf "%.2f-%.2f", v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)] }'
 }
-make_app() { # make_app RATE [IMAGESIZE]
-    rm -rf "$APP"
-    "$BIN/qarn-make-demo-app" --out "$APP" --bin "$BIN" --rate "$1" --kernel-size "$KERNEL" \
-        --image-size "${2:-$IMAGE}" --ut 0
+make_app() { # make_app DIR RATE KERNELSIZE IMAGESIZE
+    rm -rf "$1"
+    "$BIN/qarn-make-demo-app" --out "$1" --bin "$BIN" --rate "$2" --kernel-size "$3" \
+        --image-size "$4" --ut 0
     # TTO B4 (180 s): at 16 ms of adapter latency the kernel transfer alone takes over a minute.
-    printf 'TTO B4\r\n' >>"$APP/$IFT_PATH"
+    printf 'TTO B4\r\n' >>"$1/$IFT_PATH"
+}
+scaled_note() { # scaled_note WHAT: how the rows before it were measured
+    echo "                $1 measured over a $SCALED_KERNEL-byte kernel and a $SCALED_IMAGE-byte image" \
+        "($scaled_bytes bytes on the line), scaled x$download_scale to $wire_bytes bytes"
 }
 for rate in "${RATES[@]}"; do
-    make_app "$rate"
+    kernel=$KERNEL image=$IMAGE factor=1
+    if [ "$rate" = "$SCALED_RATE" ]; then
+        kernel=$SCALED_KERNEL image=$SCALED_IMAGE factor=$download_scale
+    fi
+    make_app "$APP" "$rate" "$kernel" "$image"
     ideal=$(awk -v b="$wire_bytes" -v r="$rate" 'BEGIN { printf "%.3f", b * 10 / r }')
     walls_off=() cpus_off=() walls_on=() cpus_on=()
     for ((run = 0; run < RUNS; run++)); do
@@ -170,22 +225,24 @@ for rate in "${RATES[@]}"; do
         else
             wall=$(median "${walls_off[@]}") cpu=$(median "${cpus_off[@]}")
         fi
-        awk -v rate="$rate" -v trace="$trace" -v wall="$wall" -v ideal="$ideal" -v cpu="$cpu" \
+        awk -v rate="$rate" -v trace="$trace" -v wall="$(scale "$wall" "$factor")" \
+            -v ideal="$ideal" -v cpu="$(scale "$cpu" "$factor")" \
             'BEGIN { printf "%-8s %-6s %9.3f %9.3f %7.3f %8.3f %6.1f%%\n",
                      rate, trace, wall, ideal, wall / ideal, cpu, 100 * cpu / wall }'
     done
     awk -v on="$(median "${walls_on[@]}")" -v off="$(median "${walls_off[@]}")" \
-        -v con="$(median "${cpus_on[@]}")" -v coff="$(median "${cpus_off[@]}")" \
+        -v con="$(median "${cpus_on[@]}")" -v coff="$(median "${cpus_off[@]}")" -v f="$factor" \
         'BEGIN { printf "%16strace: %+.1f %% wall time, %+.3f s CPU\n", "", 100 * (on - off) / off,
-                 con - coff }'
+                 (con - coff) * f }'
     echo "                every wall time, without trace: ${walls_off[*]}; with: ${walls_on[*]}"
+    [ "$factor" = 1 ] || scaled_note "$rate bit/s:"
 done
 echo
 echo "Goals: ratio at most 1.10; CPU at most 10 % of one core; the trace adds at most 2 %."
 echo "The last trace: $APP/bench-trace.log"
 
 rate=115200
-make_app "$rate"
+make_app "$APP" "$rate" "$SCALED_KERNEL" "$SCALED_IMAGE"
 kernel_wire=$(awk -v k="$KERNEL" -v r="$rate" 'BEGIN { printf "%.3f", 2 * (k + 2) * 10 / r }')
 ideal=$(awk -v b="$wire_bytes" -v r="$rate" 'BEGIN { printf "%.3f", b * 10 / r }')
 echo
@@ -194,46 +251,82 @@ echo "adapter's latency timer (or 62 bytes); the kernel transfer on its own is $
 printf '%-10s %9s %9s %7s %9s %7s %7s\n' "latency" "wall s" "ideal s" "ratio" "kernel s" "ratio" "CPU %"
 for latency in 16 1; do
     runs=$RUNS
-    [ "$latency" -ge 16 ] && runs=1 # over a minute each, and the latency decides it
+    [ "$latency" -ge 16 ] && runs=1 # the latency decides it
     walls=() kernels=() cpus=()
     for ((run = 0; run < runs; run++)); do
         measure_host "$rate" qarnctl "--pace --adapter-latency $latency"
         walls+=("$WALL") kernels+=("$KERNEL_S") cpus+=("$CPU")
     done
-    awk -v l="$latency ms" -v w="$(median "${walls[@]}")" -v i="$ideal" -v k="$(median "${kernels[@]}")" \
-        -v kw="$kernel_wire" -v c="$(median "${cpus[@]}")" \
+    awk -v l="$latency ms" -v w="$(scale "$(median "${walls[@]}")" "$download_scale")" -v i="$ideal" \
+        -v k="$(scale "$(median "${kernels[@]}")" "$kernel_scale")" -v kw="$kernel_wire" \
+        -v c="$(median "${cpus[@]}")" -v mw="$(median "${walls[@]}")" \
         'BEGIN { printf "%-10s %9.3f %9.3f %7.2f %9.3f %7.2f %6.1f%%\n", l, w, i, w / i, k, k / kw,
-                 100 * c / w }'
+                 100 * c / mw }'
+    echo "           every wall time: ${walls[*]}; kernel: ${kernels[*]}"
 done
+scaled_note "both rows"
+echo "                (the kernel transfer: $((SCALED_KERNEL + 2)) bytes each way, scaled" \
+    "x$kernel_scale to $((KERNEL + 2)))"
+
+# The kernel phase at RATE: lock-step over an eighth of the kernel, scaled; streamed over the
+# whole kernel, at 16 ms and 1 ms side by side when the second argument is "beside". Prints the
+# rows.
+kernel_rows() { # kernel_rows RATE [beside]
+    local rate=$1 latency mode clock run wire measured=()
+    wire=$(awk -v k="$KERNEL" -v r="$rate" 'BEGIN { printf "%.3f", (k + 2) * 10 / r }')
+    declare -A rows
+    make_app "$APP" "$rate" "$LOCKSTEP_KERNEL" "$KERNEL_ONLY_IMAGE"
+    for latency in 16 1; do
+        measure_host "$rate" qarnctl "--pace --adapter-latency $latency --clock-error 0"
+        rows[$latency,lock-step]=$(scale "$KERNEL_S" "$lockstep_scale")
+        measured+=("$KERNEL_S")
+    done
+    make_app "$APP" "$rate" "$KERNEL" "$KERNEL_ONLY_IMAGE"
+    [ "${2:-}" = beside ] && make_app "$BESIDE" "$rate" "$KERNEL" "$KERNEL_ONLY_IMAGE"
+    for clock in -5 0 +5; do
+        local k16=() k1=()
+        for ((run = 0; run < RUNS; run++)); do
+            if [ "${2:-}" = beside ]; then
+                local simopts="--pace --clock-error $clock --adapter-latency" status=0
+                measure_beside "$APP" "$rate" qarnctl "$simopts 16" --stream
+                local at16=$!
+                measure_beside "$BESIDE" "$rate" qarnctl "$simopts 1" --stream
+                wait "$!" || status=1
+                wait "$at16" || status=1
+                ((status == 0)) || exit 1
+                k16+=("$(cat "$APP/kernel.s")") k1+=("$(cat "$BESIDE/kernel.s")")
+            else
+                measure_host "$rate" qarnctl "--pace --adapter-latency 16 --clock-error $clock" --stream
+                k16+=("$KERNEL_S")
+                measure_host "$rate" qarnctl "--pace --adapter-latency 1 --clock-error $clock" --stream
+                k1+=("$KERNEL_S")
+            fi
+        done
+        rows[16,$clock]=$(median "${k16[@]}") rows[1,$clock]=$(median "${k1[@]}")
+    done
+    for latency in 16 1; do
+        for mode in lock-step "-5" "0" "+5"; do
+            local transfer=streamed clock=$mode mark=""
+            if [ "$mode" = lock-step ]; then
+                transfer=lock-step clock=0 mark=" *"
+            fi
+            awk -v r="$rate" -v l="$latency ms" -v t="$transfer" -v c="$clock %" \
+                -v k="${rows[$latency,$mode]}" -v w="$wire" -v m="$mark" \
+                'BEGIN { printf "%-8s %-8s %-10s %6s %9.3f %9.3f %7.2f%s\n", r, l, t, c, k, w, k / w, m }'
+        done
+    done
+    echo "         lock-step as measured, 16 and 1 ms: ${measured[*]}"
+}
 
 echo
 echo "The kernel phase alone through the simulated adapter, paced: the kernel transfer on the"
 echo "target's clock against its wire time ($((KERNEL + 2)) bytes at 10 bits a byte, one way)"
 printf '%-8s %-8s %-10s %6s %9s %9s %7s\n' "bit/s" "latency" "transfer" "clock" "kernel s" "wire s" \
     "ratio"
-for rate in 9600 115200; do
-    make_app "$rate" 2048
-    wire=$(awk -v k="$KERNEL" -v r="$rate" 'BEGIN { printf "%.3f", (k + 2) * 10 / r }')
-    for latency in 16 1; do
-        for mode in lock-step "-5" "0" "+5"; do
-            runs=$RUNS opts=(--stream) clock=$mode
-            if [ "$mode" = lock-step ]; then
-                runs=1 opts=() clock=0
-            fi
-            kernels=()
-            for ((run = 0; run < runs; run++)); do
-                measure_host "$rate" qarnctl "--pace --adapter-latency $latency --clock-error $clock" \
-                    "${opts[@]}"
-                kernels+=("$KERNEL_S")
-            done
-            transfer=streamed
-            [ "$mode" = lock-step ] && transfer=lock-step
-            awk -v r="$rate" -v l="$latency ms" -v t="$transfer" -v c="$clock %" \
-                -v k="$(median "${kernels[@]}")" -v w="$wire" \
-                'BEGIN { printf "%-8s %-8s %-10s %6s %9.3f %9.3f %7.2f\n", r, l, t, c, k, w, k / w }'
-        done
-    done
-done
+kernel_rows 9600 beside
+kernel_rows 115200
+echo "* measured over a $LOCKSTEP_KERNEL-byte kernel ($((LOCKSTEP_KERNEL + 2)) bytes with its" \
+    "length), scaled x$lockstep_scale to $((KERNEL + 2)); 9600 bit/s streamed: 16 and 1 ms side by side"
 printf 'TTO 3\r\n' >>"$APP/$IFT_PATH"
 MAY_FAIL=1 measure_host 115200 qarnctl "--pace --adapter-latency 1 --clock-error -10" --stream
 overrun=$(grep -c 'receive overrun' "$APP/target-sim.log" || true)
@@ -242,8 +335,7 @@ echo "115200   1 ms     streamed   -10 %: exit status $STATUS after $WALL s, $(h
 echo "Goals, streamed, clock -5 % to +5 %: 9600 bit/s within 1.15 x wire; 115200 bit/s at most"
 echo "0.45 s at 1 ms and 0.50 s at 16 ms. A chip over 9 % slow ends with 310 at the time-out."
 rate=115200
-make_app "$rate"
-
+make_app "$APP" "$rate" "$KERNEL" "$IMAGE"
 echo
 echo "The host's own reaction at $rate bit/s, unpaced, on the target's clock: per echo of the"
 echo "kernel transfer, from the echo leaving to the host's next byte arriving ($REACTION_RUNS runs," \
