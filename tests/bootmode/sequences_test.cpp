@@ -184,6 +184,22 @@ TEST(Trace, AFailedRunShowsWhatWentWrongAndEndsWithItsNumberAndStep) {
     }
 }
 
+// Echoes that went wrong twice in one run, the first time on its first byte: the summary names
+// that byte, not the later one.
+TEST(Trace, AnEchoRunNamesItsFirstWrongEchoEvenWhenItIsTheFirstByte) {
+    TempAppDir app;
+    SerialTrace trace;
+    ASSERT_EQ(trace.open(app.filePath("t.log")), 0);
+    gFuncName = "DownloadIrd";
+    const char pairs[][2] = {{0x11, 0x22}, {0x33, 0x33}, {0x44, 0x45}, {0x55, 0x55}, {0x66, 0x66}};
+    for (const auto &[sent, back] : pairs)
+        trace.onSend(QByteArray(1, sent)), trace.onReceive(QByteArray(1, back));
+    trace.close();
+    const QStringList rows = Rows(app.read("t.log"));
+    EXPECT_TRUE(rows.filter("2 echoes differ, the first at byte 0: sent 11, echoed 22").size() == 1)
+        << rows.join('\n').toStdString();
+}
+
 } // namespace
 
 namespace {

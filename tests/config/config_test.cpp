@@ -148,7 +148,7 @@ TEST_F(Description, LinesSetTheValuesADownloadUses) {
         {"PROTOTYPE 9\r\nLANGUAGE 0\r\nPORT 7\r\nDPDSIZE 0", "err=0/0 proto=0 lang=100 port=3 pk=512"},
         {"DF", "err=123/0 key=DF"}, {"UCS 12345", "key=UCS"}, {"UCS 12G4", "key=UCS"}, {"PFN", "key=PFN"},
         {"FSA 0000000", "key=FSA"}, {"FSA 000000000", "key=FSA"}, {"FEA 0003FFFX", "key=FEA"}, {"FCS", "key=FCS"},
-        {"FCS -1", "key=FCS"}, {"FSA 00040000", "key=FSA"}, {"PIZE 32768", "key=PIZE"}, {"PDSIZE -512", "key=PDSIZE"},
+        {"FCS -1", "key=FCS"}, {"FCS 12345", "key=FCS"}, {"FSA 00040000", "key=FSA"}, {"PIZE 32768", "key=PIZE"}, {"PDSIZE -512", "key=PDSIZE"},
         {"PDSIZE 0", "key=PDSIZE file=store/v1/FW.ift"}, {"FSA 0003FFFF\r\nUCS F\r\nPDSIZE 32767", "err=0/0 key="},
         {"DF NONE.BIN\r\nFCS XYZ", "err=123/0 key=FCS"},
         {"", "err=123/0 key=DPDSIZE file=QARN.ini", "DPDSIZE 0"},
@@ -309,10 +309,13 @@ TEST(FileEdge, FindsOpensAndReadsTheFileOrGivesItsErrorNumberAndCode) {
               QStringList({"JP", "B", " B", "2", "100", "1", "0"}));
     ASSERT_EQ(OpenIftFile(ift), 0);
     EXPECT_EQ(IftFilePlainText(), kDescription);
+    // A failed open leaves nothing of the description open before it.
+    EXPECT_EQ(OpenIftFile(app.filePath("no.ift")), 99);
+    EXPECT_EQ(QList<qsizetype>({IftFilePlainText().size(), gRunErrNo}), QList<qsizetype>({0, 53}));
+    app.write("bad.ift", protect("CPUT", "0102030400", "01010101") + "\x55");
+    EXPECT_EQ(QList<qsizetype>({OpenIftFile(app.filePath("bad.ift")), gRunErrNo}),
+              QList<qsizetype>({99, 9})); // its key table runs past its end
     CloseIftFile();
-    EXPECT_EQ(QList<qsizetype>(
-                  {IftFilePlainText().size(), OpenIftFile(app.filePath("no.ift")), gRunErrNo}),
-              QList<qsizetype>({0, 99, 53}));
     QFile::remove(app.filePath("QARN.ini"));
     EXPECT_FALSE(ReadIftFile(ift));
     EXPECT_EQ(QStringList({n(gErrNo), gErrFileName}),

@@ -133,6 +133,7 @@ TEST(TextHelpers, WordsAndRestsOfLinesStopWhereTheRulesSay) {
         QString want;
     };
     const WordRow rows[] = {
+        {false, "Fdir    C:\\Store\\Firm  tail", 1, 5, "Fdir"},
         {false, "Fdir    C:\\Store\\Firm  tail", 5, 22, "C:\\Store\\Firm"},
         {false, "Fdir    C:\\Store\\Firm  tail", 22, 28, "tail"},
         {false, "KEY  \t  ", 4, 12, ""},
