@@ -2,7 +2,7 @@
 
 #include "adapter_info.h"
 #include "number_text.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "shared_state.h"
 #include "text_file.h"
 
@@ -269,7 +269,7 @@ RunHistory::RunHistory(const QString &tool, const QString &command, const QStrin
         return; // the simulated run uses no port
     r.port = QStringLiteral("COM") + gPort;
     const std::optional<int16_t> port = ToInt16(gPort);
-    r.device = port ? QtSerialPort::portLocation(*port) : QString();
+    r.device = port ? SystemSerialPort::portLocation(*port) : QString();
     if (r.device.isEmpty())
         return;
     const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(r.device).fileName());

@@ -1,4 +1,5 @@
 #include "frmQARN_UI.h"
+#include "illustration.h"
 
 #include "catalogue.h"
 #include "host_conf.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QScopedValueRollback>
-#include <QSvgRenderer>
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
@@ -304,30 +304,20 @@ QProgressBar *frmQARN_UI::cpuBar(int index) const {
 void frmQARN_UI::loadIllustrations() {
     const struct {
         QLabel *label;
-        const char *file;
+        const char *name;
     } pictures[] = {
-        {m_ui->picPC, ":/illustrations/pc.svg"},
-        {m_ui->picMFP, ":/illustrations/downloader.svg"},
-        {m_ui->picImage, ":/illustrations/device.svg"},
-        {m_ui->Picture1, ":/illustrations/target.svg"},
-        {m_ui->Picture2, ":/illustrations/connection.svg"},
-        {m_ui->picCmdDL_0, ":/illustrations/start.svg"},
-        {m_ui->picCmdDL_1, ":/illustrations/cancel.svg"},
+        {m_ui->picPC, "pc"},
+        {m_ui->picMFP, "downloader"},
+        {m_ui->picImage, "device"},
+        {m_ui->Picture1, "target"},
+        {m_ui->Picture2, "connection"},
+        {m_ui->picCmdDL_0, "start"},
+        {m_ui->picCmdDL_1, "cancel"},
     };
     for (const auto &p : pictures) {
-        QSvgRenderer renderer{QString::fromLatin1(p.file)};
-        if (!renderer.isValid())
+        const QPixmap pixmap = DrawIllustration(p.name, p.label->size(), devicePixelRatioF());
+        if (pixmap.isNull())
             continue;
-        const qreal ratio = devicePixelRatioF();
-        QPixmap pixmap(p.label->size() * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        QSizeF target = renderer.defaultSize().scaled(p.label->size(), Qt::KeepAspectRatio);
-        const QPointF origin((p.label->width() - target.width()) / 2,
-                             (p.label->height() - target.height()) / 2);
-        renderer.render(&painter, QRectF(origin, target));
-        painter.end();
         p.label->setPixmap(pixmap);
         p.label->setAlignment(Qt::AlignCenter);
     }

@@ -4,7 +4,7 @@
 #include "download.h"
 #include "frmQARN_UI.h"
 #include "history.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "shared_state.h"
 #include "text_file.h"
 #include "trace.h"
@@ -40,7 +40,7 @@ frmQARN_UI::Links frmQARN_UI::DefaultLinks() {
         return ok;
     };
     links.makeSerialPort = []() -> std::unique_ptr<SerialPortInterface> {
-        return std::make_unique<QtSerialPort>();
+        return std::make_unique<SystemSerialPort>();
     };
     links.secondsSinceMidnight = [] {
         return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;

@@ -1,6 +1,6 @@
 #include "adapter.h"
 
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@ double KernelTransferSeconds(qint64 kernelBytes, int bitRate, int latencyMs) {
 
 LowLatencyTrial TryLowLatency(int port, const QString &latencyFile, LowLatencyDriver &driver) {
     LowLatencyTrial trial;
-    QtSerialPort serial(driver);
+    SystemSerialPort serial(driver);
     // Any line settings do: only the flag matters here.
     trial.openFailure = serial.open(port, QStringLiteral("9600,N,8,1"));
     if (trial.openFailure != 0)

@@ -12,7 +12,7 @@
 #include "low_latency.h"
 #include "number_text.h"
 #include "port_lookup.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "run_errors.h"
 #include "settings.h"
 #include "shared_state.h"
@@ -367,7 +367,7 @@ private:
 
     bool checkLine() {
         const QString name = QStringLiteral("line");
-        QtSerialPort serial;
+        SystemSerialPort serial;
         gComm = &serial;
         QStringList opened;
         int failure = 0;

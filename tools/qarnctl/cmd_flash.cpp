@@ -9,7 +9,7 @@
 #include "history.h"
 #include "ift_file.h"
 #include "link.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "run_report.h"
 #include "shared_state.h"
 #include "signal_stop.h"
@@ -267,7 +267,7 @@ int runFlash(const QStringList &args) {
     if (parser.isSet(shared.stream))
         gStreamKernel = true;
 
-    QtSerialPort serial;
+    SystemSerialPort serial;
     LatencyWarning latency(kCommand, parser.value(sysfsOption), serial);
     gComm = simulated ? nullptr : &serial;
     gStopRequested = false;

@@ -10,7 +10,7 @@
 #include "ift_file.h"
 #include "link.h"
 #include "number_text.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "run_report.h"
 #include "shared_state.h"
 #include "signal_stop.h"
@@ -175,7 +175,7 @@ int runVerify(const QStringList &args) {
     if (parser.isSet(shared.stream))
         gStreamKernel = true;
 
-    QtSerialPort serial;
+    SystemSerialPort serial;
     LatencyWarning latency(kCommand, sysfs, serial);
     gComm = simulated ? nullptr : &serial;
     gStopRequested = false;

@@ -4,7 +4,7 @@
 #include "error_messages.h"
 #include "link.h"
 #include "link_observer.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "shared_state.h"
 #include "trace.h"
 
@@ -29,7 +29,7 @@ const char kRestart[] = "Restart the device in boot mode before a download: the 
 
 ProbeResult ProbeBootProgram() {
     ProbeResult result;
-    QtSerialPort serial;
+    SystemSerialPort serial;
     gComm = &serial;
     gStopRequested = false;
     ProbeWatch watch;

@@ -7,7 +7,7 @@
 #include "link.h"
 #include "number_text.h"
 #include "port_lookup.h"
-#include "qt_serial_port.h"
+#include "system_serial_port.h"
 #include "run_output.h"
 #include "shared_state.h"
 #include "trace.h"
@@ -27,7 +27,7 @@ constexpr int kBarWidth = 30;
 // Names an adapter whose latency timer slows the echoed kernel transfer at `bootBitRate`.
 void warnAboutLatency(const QString &command, const QString &sysfs, const QString &bootBitRate) {
     const std::optional<int16_t> port = ToInt16(gPort);
-    const QString device = port ? QtSerialPort::portLocation(*port) : QString();
+    const QString device = port ? SystemSerialPort::portLocation(*port) : QString();
     if (device.isEmpty())
         return;
     const AdapterInfo adapter = ReadAdapterInfo(sysfs, QFileInfo(device).fileName());
@@ -187,7 +187,7 @@ QJsonObject ProgressReport::progressObject(int phase, int done, int total) const
 }
 
 LatencyWarning::LatencyWarning(const QString &command, const QString &sysfs,
-                               const QtSerialPort &serial)
+                               const SystemSerialPort &serial)
     : m_command(command), m_sysfs(sysfs), m_bitRate(gBitRate), m_serial(serial) {}
 
 void LatencyWarning::poll() {
