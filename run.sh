@@ -8,6 +8,9 @@
 #   ./run.sh fuzz [SECONDS [OPTIONS]]  every fuzz target for SECONDS (60) each, built with clang;
 #                             OPTIONS go to libFuzzer (e.g. -runs=1000000)
 #   ./run.sh soak [N]         N (200) downloads with random faults against the simulated target
+#   ./run.sh windows          the Windows package, build-windows/qarn-windows-x64.zip (cross-built;
+#                             Qt for Windows is built once into ~/.cache/qarn, about half an hour)
+#   ./run.sh test --windows   the Windows build of the tests, run under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -37,10 +40,45 @@ build() { # build DIR [cmake options...]
     cmake --build "$dir"
 }
 
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip)
+QT_WINDOWS=${QARN_CACHE:-$HOME/.cache/qarn}/qt6-windows-x64
+
+windows_build() { # windows_build DIR [cmake options...]: Qt for Windows, then the Windows build
+    local dir=$1
+    shift
+    install_missing "${WINDOWS_PACKAGES[@]}"
+    "$ROOT/tools/windows/build-qt.sh" "$QT_WINDOWS"
+    # The illustrations are drawn by a program of the Linux build.
+    cmake -S "$ROOT" -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build --target qarn-render-illustrations
+    "$QT_WINDOWS/bin/qt-cmake" -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/tools/windows/mingw-w64-x86_64.cmake" \
+        -DQARN_HOST_TOOLS="$ROOT/build/bin" "$@" >/dev/null
+    cmake --build "$dir"
+}
+
 cmd=${1:-}
 shift || true
 case "$cmd" in
+windows)
+    windows_build build-windows -DQARN_TESTS=OFF
+    exec "$ROOT/tools/windows/package.sh" build-windows "$QT_WINDOWS"
+    ;;
 test)
+    if [ "${1:-}" = "--windows" ]; then
+        windows_build build-windows-tests -DQARN_TESTS=ON \
+            -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/windows/wine-run"
+        # Wine's drive Z: is the machine's root.
+        dlls=("$QT_WINDOWS/bin" /usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
+        dlls=("${dlls[@]/#/Z:}")
+        dlls=("${dlls[@]//\//\\}")
+        QARN_WINE_DLLS=$(IFS=';' && echo "${dlls[*]}")
+        export QARN_WINE_DLLS QT_PLUGIN_PATH="Z:${QT_WINDOWS//\//\\}\\plugins"
+        export QARN_WINEPREFIX="$ROOT/build-windows-tests/wine-prefix"
+        cd build-windows-tests
+        QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+        exit
+    fi
     install_missing
     dir=build
     opts=()
@@ -90,7 +128,7 @@ soak)
     exec "$ROOT/tools/soak/soak.sh" "$ROOT/build/bin" "${1:-200}"
     ;;
 *)
-    echo "usage: ./run.sh demo | test [--sanitize] | coverage | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
+    echo "usage: ./run.sh demo | test [--sanitize | --windows] | windows | coverage | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
     exit 2
     ;;
 esac
