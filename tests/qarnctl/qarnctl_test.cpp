@@ -287,6 +287,8 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
             EXPECT_TRUE(lines[i].startsWith(expected[i])) << qPrintable(lines[i]);
         if (QString(faults) == "-" || !args.contains("--probe"))
             continue;
+        const QRegularExpression time(" after \\d+\\.\\d\\d s "); // in hundredths of a second
+        EXPECT_TRUE(code != 0 || time.match(lines.last()).hasMatch()) << qPrintable(lines.last());
         EXPECT_TRUE(lines.last().endsWith(" Restart the device in boot mode before a download: "
                                           "the probe has used up its bit-rate adjustment."));
         TearDown(); // the target has written down all it received: only the 00 pattern
