@@ -19,12 +19,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
 #include <optional>
 #include <unistd.h>
@@ -64,87 +61,6 @@ const QString kCommand = QStringLiteral("qarnctl flash");
 
 constexpr std::chrono::milliseconds kPollInterval{150};
 
-int gSignalPipe[2] = {-1, -1};
-
-void onStopSignal(int signal) {
-    const char byte = static_cast<char>(signal);
-    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM reach the download as the Stop Downloading button: the handler only writes
-// the signal's number to a pipe, and the flag is set from the event loop, which the download
-// serves in every wait (at least every 100 ms, the settling pause included).
-// A hang-up (a dropped ssh session) and a reader of the output that goes away (`| head -n 1`)
-// end nothing: a download cut short leaves the device erased or half-written, one that runs to
-// its end leaves it working. What can no longer be written is dropped. After a hang-up no
-// further run of a series starts: nobody is there to put the next device in boot mode.
-class StopOnSignal {
-public:
-    StopOnSignal() {
-        if (::pipe(gSignalPipe) != 0)
-            return;
-        ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
-        m_notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] {
-            char signal = 0;
-            if (::read(gSignalPipe[0], &signal, 1) != 1)
-                return;
-            if (signal == SIGHUP) {
-                m_hungUp = true;
-                return;
-            }
-            ++m_count;
-            gStopRequested = true;
-            if (m_action)
-                m_action(signal, m_count);
-        });
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        ::sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-        ::sigaction(SIGHUP, &action, &m_oldHup);
-        struct sigaction ignore = {};
-        ignore.sa_handler = SIG_IGN;
-        ::sigemptyset(&ignore.sa_mask);
-        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
-    }
-    ~StopOnSignal() {
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        ::sigaction(SIGHUP, &m_oldHup, nullptr);
-        ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
-        delete m_notifier;
-        for (int &fd : gSignalPipe) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
-        }
-    }
-
-    // Runs `action` with the signal's number and the count so far on every signal, from the
-    // event loop, after the Stop is set.
-    void onSignal(std::function<void(int, int)> action) { m_action = std::move(action); }
-    bool signalled() const { return m_count > 0; }
-    bool hungUp() const { return m_hungUp; }
-    // The download forgets a Stop at some points (before an erase wait, before a blank block);
-    // a signal is not forgotten: it stays requested until the run ends.
-    void reassert() const {
-        if (m_count > 0)
-            gStopRequested = true;
-    }
-
-private:
-    QSocketNotifier *m_notifier = nullptr;
-    int m_count = 0;
-    bool m_hungUp = false;
-    std::function<void(int, int)> m_action;
-    struct sigaction m_oldInt = {};
-    struct sigaction m_oldTerm = {};
-    struct sigaction m_oldHup = {};
-    struct sigaction m_oldPipe = {};
-};
-
 // The outcome of a run as one JSON line: "ok", "simulated", "failed" or "stopped", the error
 // number and its text (0 and "" after success), and the target's checksum ("" when simulated).
 void printOutcome(const QString &outcome, const QString &checksum, int run) {
@@ -178,24 +94,6 @@ int reportStopped(bool json, const QString &checksum) {
 }
 
 } // namespace
-
-struct SignalStop::Impl {
-    StopOnSignal stop;
-};
-SignalStop::SignalStop() : m_impl(std::make_unique<Impl>()) {}
-SignalStop::~SignalStop() = default;
-void SignalStop::onSignal(std::function<void(int, int)> action) {
-    m_impl->stop.onSignal(std::move(action));
-}
-bool SignalStop::hungUp() const {
-    return m_impl->stop.hungUp();
-}
-bool SignalStop::signalled() const {
-    return m_impl->stop.signalled();
-}
-void SignalStop::reassert() const {
-    m_impl->stop.reassert();
-}
 
 int runFlash(const QStringList &args) {
     QCommandLineParser parser;
@@ -244,7 +142,7 @@ int runFlash(const QStringList &args) {
         return status;
     ScopedLinkObserver watching(trace.isOpen() ? &trace : nullptr);
 
-    StopOnSignal stop;
+    SignalStop stop;
     TakeAppDir(parser.value(shared.appDir));
     const QString firmware = QFileInfo(iftPath).absoluteFilePath();
     if (!ReadIftFile(firmware)) {

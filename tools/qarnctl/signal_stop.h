@@ -1,8 +1,9 @@
 #pragma once
-// SIGINT and SIGTERM as the Stop Downloading button, the way qarnctl flash takes them, for the
-// other commands that run a download's steps: the first signal sets gStopRequested from the
-// event loop and keeps it set until the run ends; `onSignal` runs on every signal after that.
-// A hang-up and a reader of the output that goes away end nothing meanwhile.
+// SIGINT and SIGTERM as the Stop Downloading button, for the commands that run a download's
+// steps (on Windows Ctrl-C and Ctrl-Break, with the same exit statuses): the first signal sets
+// gStopRequested from the event loop and keeps it set until the run ends; `onSignal` runs on
+// every signal after that. A hang-up (SIGHUP; on Windows the console window closed) and a reader
+// of the output that goes away end nothing meanwhile.
 
 #include <functional>
 #include <memory>
@@ -14,7 +15,8 @@ public:
     SignalStop(const SignalStop &) = delete;
     SignalStop &operator=(const SignalStop &) = delete;
 
-    // Runs `action` with the signal's number and the count so far on every signal.
+    // Runs `action` with the signal's number and the count so far on every signal, from the
+    // event loop, after the Stop is set.
     void onSignal(std::function<void(int signal, int count)> action);
     bool signalled() const;
     // A hang-up came (it stops nothing: the run goes on to its end).
@@ -23,6 +25,16 @@ public:
     void reassert() const;
 
 private:
+    // From the event loop: a Stop signal came (SIGINT, SIGTERM).
+    void stopSignal(int signal);
+    // From the event loop: a hang-up came.
+    void hangUp();
+
+    int m_count = 0;
+    bool m_hungUp = false;
+    std::function<void(int, int)> m_action;
+    // How the system's signals reach the event loop; destroyed first, so that none arrives in
+    // the middle of the destruction.
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
