@@ -10,6 +10,7 @@
 #include "ift_file.h"
 #include "link.h"
 #include "system_serial_port.h"
+#include "run_output.h"
 #include "run_report.h"
 #include "shared_state.h"
 #include "signal_stop.h"
@@ -24,7 +25,6 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -173,7 +173,7 @@ int runFlash(const QStringList &args) {
     gByteCount = 0;
     gByteTotal = 0;
 
-    ProgressReport progress(::isatty(STDERR_FILENO) == 1, json);
+    ProgressReport progress(StandardErrorIsTerminal(), json);
     QTimer refresh;
     refresh.setInterval(kPollInterval);
     QObject::connect(&refresh, &QTimer::timeout, [&] {

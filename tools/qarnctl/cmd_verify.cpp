@@ -11,6 +11,7 @@
 #include "link.h"
 #include "number_text.h"
 #include "system_serial_port.h"
+#include "run_output.h"
 #include "run_report.h"
 #include "shared_state.h"
 #include "signal_stop.h"
@@ -23,7 +24,6 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -183,7 +183,7 @@ int runVerify(const QStringList &args) {
     gByteCount = 0;
     gByteTotal = 0;
 
-    ProgressReport progress(::isatty(STDERR_FILENO) == 1, json, 3, verifyPhaseName);
+    ProgressReport progress(StandardErrorIsTerminal(), json, 3, verifyPhaseName);
     QTimer refresh;
     refresh.setInterval(kPollInterval);
     QObject::connect(&refresh, &QTimer::timeout, [&] {

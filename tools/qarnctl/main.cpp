@@ -3,7 +3,6 @@
 #include "run_output.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -52,11 +51,10 @@ static int run(const QCoreApplication &app) {
 }
 
 int main(int argc, char *argv[]) {
-    // A reader of the output that goes away makes writes fail, and nothing more: a download
-    // runs to its end.
-    std::signal(SIGPIPE, SIG_IGN);
+    PrepareStandardStreams();
     QCoreApplication app(argc, argv);
     const int status = run(app);
     FinishSaying(); // what a run said while its reader stood
+    RestoreStandardStreams();
     return status;
 }

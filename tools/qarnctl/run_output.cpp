@@ -1,11 +1,9 @@
 #include "run_output.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -16,13 +14,13 @@ constexpr qsizetype kMaxQueued = 256 * 1024;
 
 class Writer {
 public:
-    void say(int fd, const QByteArray &text, bool progress) {
+    void say(std::FILE *stream, const QByteArray &text, bool progress) {
         std::lock_guard lock(m_mutex);
         if (progress && m_queued + text.size() > kMaxQueued)
             return;
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
-        m_queue.emplace_back(fd, text);
+        m_queue.emplace_back(stream, text);
         m_queued += text.size();
         m_wake.notify_all();
     }
@@ -41,11 +39,11 @@ private:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return !m_queue.empty(); });
-            auto [fd, text] = std::move(m_queue.front());
+            auto [stream, text] = std::move(m_queue.front());
             m_queue.pop_front();
             m_writing = true;
             lock.unlock();
-            writeAll(fd, text);
+            WriteWhole(stream, text);
             lock.lock();
             m_writing = false;
             m_queued -= text.size();
@@ -53,22 +51,9 @@ private:
         }
     }
 
-    static void writeAll(int fd, const QByteArray &text) {
-        qsizetype done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                return; // the reader went away (EPIPE) or the stream failed: dropped
-        }
-    }
-
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::pair<int, QByteArray>> m_queue;
+    std::deque<std::pair<std::FILE *, QByteArray>> m_queue;
     qsizetype m_queued = 0;
     bool m_writing = false;
     std::thread m_thread;
@@ -83,7 +68,7 @@ Writer &TheWriter() {
 } // namespace
 
 void Say(std::FILE *stream, const QByteArray &text, bool progress) {
-    TheWriter().say(stream == stderr ? STDERR_FILENO : STDOUT_FILENO, text, progress);
+    TheWriter().say(stream, text, progress);
 }
 
 void FinishSaying(std::chrono::milliseconds limit) {

@@ -14,3 +14,16 @@ void Say(std::FILE *stream, const QByteArray &text, bool progress = false);
 // Waits until everything said has been written or dropped, or `limit` has passed (no limit when
 // negative).
 void FinishSaying(std::chrono::milliseconds limit = std::chrono::milliseconds(-1));
+
+// The system's side of the streams.
+
+// Readies standard output and standard error for the process's life: a reader that goes away
+// makes writes fail, and nothing more.
+void PrepareStandardStreams();
+// Puts back what PrepareStandardStreams() changed beyond the process.
+void RestoreStandardStreams();
+// Whether standard error is a terminal, where progress is drawn as a bar.
+bool StandardErrorIsTerminal();
+// Writes all of `text` to `stream` (stdout or stderr) on the calling thread; returns once it has
+// been written, or once the stream has failed (the reader went away), the rest dropped.
+void WriteWhole(std::FILE *stream, const QByteArray &text);

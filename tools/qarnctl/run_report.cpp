@@ -214,6 +214,7 @@ void AnswerSignal(const QString &command, int signal, int count, ProgressReport 
         noteHistoryProblem(command, history->finish("stopped"));
     Say(stderr, (command + ": ended at once, the port closed\n").toUtf8());
     FinishSaying(std::chrono::milliseconds(200)); // a reader that stands does not hold it up
+    RestoreStandardStreams();
     std::_Exit(128 + signal);
 }
 
