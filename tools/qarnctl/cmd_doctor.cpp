@@ -1,12 +1,11 @@
 // qarnctl doctor: what stands between this computer and the chip, checked one thing after
 // another before a download, each with what was found and what to do.
 
-#include "adapter.h"
 #include "cli.h"
 #include "commands.h"
+#include "doctor_checks.h"
 #include "doctor_probe.h"
 #include "error_messages.h"
-#include "host_lookup.h"
 #include "ift_file.h"
 #include "link.h"
 #include "low_latency.h"
@@ -24,10 +23,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
 #include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -47,7 +44,8 @@ const char kDoctorDescription[] =
     "One line per check: OK, WARN or FAIL, the check's name, what was found and, after '=>',\n"
     "what to do. Exit status: 0 no check failed, 1 a check failed, 2 usage error.";
 
-enum class Status { Ok, Warn, Fail };
+using doctor::Check;
+using doctor::Status;
 
 QString statusText(Status status) {
     switch (status) {
@@ -59,13 +57,6 @@ QString statusText(Status status) {
         return QStringLiteral("FAIL");
     }
 }
-
-struct Check {
-    QString name;
-    Status status;
-    QString found;
-    QString advice;
-};
 
 QString oneLine(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).simplified();
@@ -81,21 +72,19 @@ public:
     QString port;
     QString description; // FILE.ift or --probe's: its settings over QARN.ini's
     bool probe = false;
-    QString sysfs;
-    QString proc;
-    QStringList lockDirs;
-    LowLatencyDriver *lowLatency = &SystemLowLatencyDriver();
+    doctor::PortSetup setup; // what the system's checks of the port go by
 
     int run(bool json) {
         readSettings();
-        if (checkPort()) {
+        if (const std::optional<int> number = portNumber()) {
             // Each check runs even when the one before failed: together they say all that is
             // wrong. Only opening the port waits until nothing stands in its way.
-            const bool allowed = checkAccess();
-            const bool free = checkBusy();
-            checkAdapter(allowed && free);
-            const bool opens = allowed && free && checkLine();
-            if (probe)
+            setup.number = *number;
+            setup.kernelBytes = m_kernelBytes;
+            setup.kernelName = m_kernelName;
+            const doctor::PortState state = doctor::CheckPort(setup, m_checks);
+            const bool opens = state == doctor::PortState::Usable && checkLine();
+            if (probe && state != doctor::PortState::Missing)
                 checkProbe(opens);
         }
         if (!description.isEmpty() && !probe && !m_descriptionOk)
@@ -142,227 +131,24 @@ private:
             gPort = port;
     }
 
-    bool checkPort() {
+    // The number of the port to check, once QARN.ini or --port gives one.
+    std::optional<int> portNumber() {
         const QString name = QStringLiteral("port");
         if (!m_settingsOk && port.isEmpty()) {
             add(name, Status::Fail, m_settingsError,
                 QStringLiteral("put QARN.ini with a PORT line in %1, or give --port N")
                     .arg(gAppDir));
-            return false;
+            return std::nullopt;
         }
         const std::optional<int16_t> number = ToInt16(gPort);
         if (!number || *number < 1) {
             add(name, Status::Fail,
                 gPort.isEmpty() ? QStringLiteral("QARN.ini gives no port (no PORT line)")
                                 : QStringLiteral("PORT '%1' is not a port number").arg(gPort),
-                QStringLiteral("put PORT n in QARN.ini (port n is the link COMn in %1), or give "
-                               "--port N")
-                    .arg(gAppDir));
-            return false;
+                QStringLiteral("put PORT n in QARN.ini (%1), or give --port N").arg(PortNaming()));
+            return std::nullopt;
         }
-        const PortLookup lookup = LookUpPort(*number);
-        if (!lookup.problem.isEmpty()) {
-            add(name, Status::Fail, lookup.problem, lookup.remedy);
-            return false;
-        }
-        m_device = lookup.device;
-        const QString &where = lookup.where;
-        struct stat info = {};
-        if (::stat(QFile::encodeName(m_device).constData(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-            add(name, Status::Fail,
-                QStringLiteral("port %1 is %2, which is not a character device")
-                    .arg(*number)
-                    .arg(where),
-                QStringLiteral("link the port to the serial adapter: ") + lookup.relink);
-            return false;
-        }
-        add(name, Status::Ok,
-            QStringLiteral("port %1 is %2, a character device").arg(*number).arg(where));
-        return true;
-    }
-
-    bool checkAccess() {
-        const QString name = QStringLiteral("access");
-        struct stat info = {};
-        ::stat(QFile::encodeName(m_device).constData(), &info);
-        const Account account = ReadAccount(proc);
-        const QString group = GroupName(info.st_gid);
-        const bool member = account.groups.contains(info.st_gid);
-        const auto may = [&](mode_t read, mode_t write) {
-            return (info.st_mode & read) && (info.st_mode & write);
-        };
-        bool allowed = account.uid == 0;
-        if (!allowed && account.uid == info.st_uid)
-            allowed = may(S_IRUSR, S_IWUSR);
-        else if (!allowed && member)
-            allowed = may(S_IRGRP, S_IWGRP);
-        else if (!allowed)
-            allowed = may(S_IROTH, S_IWOTH);
-        const QString found =
-            QStringLiteral("%1 %2:%3, %4 is %5in %3")
-                .arg(ModeText(info.st_mode), UserName(info.st_uid))
-                .arg(group, account.name, member ? QString() : QStringLiteral("not "));
-        if (allowed) {
-            add(name, Status::Ok,
-                QStringLiteral("%1 may read and write it (%2)").arg(account.name, found));
-            return true;
-        }
-        const QString refused =
-            QStringLiteral("%1 may not read and write it (%2)").arg(account.name, found);
-        if (!may(S_IRGRP, S_IWGRP)) {
-            add(name, Status::Fail, refused,
-                QStringLiteral("let a group use it with a udev rule (GROUP=\"dialout\", "
-                               "MODE=\"0660\"), then: sudo usermod -aG dialout %1, and log in "
-                               "again")
-                    .arg(account.name));
-        } else if (GroupListsUser(info.st_gid, account.name)) {
-            add(name, Status::Fail,
-                refused + QStringLiteral(": it joined %1 after this login").arg(group),
-                QStringLiteral("log in again (or start a shell with: newgrp %1)").arg(group));
-        } else {
-            add(name, Status::Fail, refused,
-                QStringLiteral("sudo usermod -aG %1 %2, then log in again")
-                    .arg(group, account.name));
-        }
-        return false;
-    }
-
-    bool checkBusy() {
-        const QString name = QStringLiteral("busy");
-        // A pseudo-terminal's master holder is the other end of the line, not a competitor.
-        const bool pty = m_device.startsWith(QStringLiteral("/dev/pts/"));
-        QStringList holders;
-        QStringList otherEnd;
-        QList<qint64> pids;
-        for (const Holder &holder : HoldersOf(proc, m_device)) {
-            const QString text =
-                QStringLiteral("pid %1 (%2)").arg(holder.pid).arg(holder.commandLine);
-            if (pty && holder.holdsMaster) {
-                otherEnd << text;
-            } else {
-                holders << text;
-                pids << holder.pid;
-            }
-        }
-        const QDir procDir(proc);
-        QStringList stale;
-        QSet<QString> seen;
-        const QString lockName = QStringLiteral("LCK..") + QFileInfo(m_device).fileName();
-        for (const QString &dir : lockDirs) {
-            const QString canonical = QFileInfo(dir).canonicalFilePath();
-            const QString file = QDir(canonical).filePath(lockName);
-            if (canonical.isEmpty() || seen.contains(canonical) || !QFileInfo::exists(file))
-                continue;
-            seen.insert(canonical);
-            const qint64 pid =
-                QString::fromLatin1(ReadLockFile(file).split('\n').first()).trimmed().toLongLong();
-            if (pid > 0 && QFileInfo::exists(procDir.filePath(QString::number(pid)))) {
-                holders << QStringLiteral("lock file %1 of pid %2 (%3)")
-                               .arg(file)
-                               .arg(pid)
-                               .arg(CommandLineOf(proc, pid));
-                if (!pids.contains(pid))
-                    pids << pid;
-            } else {
-                stale << file;
-            }
-        }
-        if (!holders.isEmpty()) {
-            QStringList kill;
-            for (const qint64 pid : pids)
-                kill << QString::number(pid);
-            add(name, Status::Fail,
-                QStringLiteral("%1 is held by %2")
-                    .arg(m_device, holders.join(QStringLiteral("; "))),
-                QStringLiteral("close the port in that program, or end it (kill %1), then try "
-                               "again")
-                    .arg(kill.join(u' ')));
-            return false;
-        }
-        if (!stale.isEmpty()) {
-            add(name, Status::Warn,
-                QStringLiteral("stale lock file %1: it names no running process")
-                    .arg(stale.join(QStringLiteral(", "))),
-                QStringLiteral("remove it: sudo rm %1").arg(stale.join(u' ')));
-            return true;
-        }
-        QString found = QStringLiteral("no other process holds %1").arg(m_device);
-        if (!otherEnd.isEmpty())
-            found += QStringLiteral("; the other end of this pseudo-terminal is ") +
-                     otherEnd.join(QStringLiteral(", "));
-        add(name, Status::Ok, found);
-        return true;
-    }
-
-    // An FTDI latency timer above 2 ms is tried with the low-latency flag, on a usable port.
-    void checkAdapter(bool portUsable) {
-        const QString name = QStringLiteral("adapter");
-        const QString tty = QFileInfo(m_device).fileName();
-        const AdapterInfo adapter = ReadAdapterInfo(sysfs, tty);
-        if (!adapter.known) {
-            add(name, Status::Ok,
-                QStringLiteral("sysfs knows no adapter for %1 (not a USB serial adapter)")
-                    .arg(m_device));
-            return;
-        }
-        QString found = adapter.usb
-                            ? QStringLiteral("USB adapter %1 %2:%3 %4 %5")
-                                  .arg(adapter.driver, adapter.vendorId, adapter.productId,
-                                       adapter.manufacturer, adapter.product)
-                                  .simplified()
-                            : QStringLiteral("built-in serial port, driver %1").arg(adapter.driver);
-        if (adapter.latencyMs >= 0)
-            found += QStringLiteral(", latency timer %1 ms").arg(adapter.latencyMs);
-        if (adapter.latencyMs <= kMaxGoodLatencyMs) {
-            add(name, Status::Ok, found);
-            return;
-        }
-        const int bitRate = gBitRate.toInt() > 0 ? gBitRate.toInt() : 9600;
-        const double slow = KernelTransferSeconds(m_kernelBytes, bitRate, adapter.latencyMs);
-        const LowLatencyTrial trial =
-            portUsable ? TryLowLatency(ToInt16(gPort).value_or(0), adapter.latencyFile, *lowLatency)
-                       : LowLatencyTrial{};
-        if (portUsable && trial.openFailure == 0 && trial.latencyMs >= 0 &&
-            trial.latencyMs <= kMaxGoodLatencyMs) {
-            add(name, Status::Ok,
-                found + QStringLiteral(": QARN switches it to %1 ms while it downloads (the "
-                                       "low-latency flag): the echoed transfer of %2 takes about "
-                                       "%3 s at %4 bit/s instead of %5 s")
-                            .arg(trial.latencyMs)
-                            .arg(m_kernelName)
-                            .arg(KernelTransferSeconds(m_kernelBytes, bitRate, trial.latencyMs), 0,
-                                 'f', 1)
-                            .arg(bitRate)
-                            .arg(slow, 0, 'f', 1));
-            return;
-        }
-        if (!portUsable)
-            found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port is "
-                                    "not usable: see above)");
-        else if (trial.openFailure != 0)
-            found += QStringLiteral(", which QARN could not try to switch to 1 ms (the port did "
-                                    "not open: run-time code %1)")
-                         .arg(trial.openFailure);
-        else
-            found += QStringLiteral(", which QARN could not switch to 1 ms (%1; the timer read "
-                                    "%2 ms)")
-                         .arg(trial.note)
-                         .arg(trial.latencyMs);
-        found += QStringLiteral(": the echoed transfer of %1 takes about %2 s at %3 bit/s "
-                                "instead of %4 s")
-                     .arg(m_kernelName)
-                     .arg(slow, 0, 'f', 1)
-                     .arg(bitRate)
-                     .arg(KernelTransferSeconds(m_kernelBytes, bitRate, 1), 0, 'f', 1);
-        if (slow > gTransferTimeout)
-            found += QStringLiteral(", longer than its time-out (TTO, %1 s): error 310")
-                         .arg(double(gTransferTimeout));
-        add(name, Status::Warn, found,
-            QStringLiteral("set the latency timer to 1 ms with the udev rule %1 in "
-                           "/etc/udev/rules.d/99-qarn.rules, then: sudo udevadm control "
-                           "--reload, and plug the adapter in again (until then: echo 1 | sudo "
-                           "tee %2)")
-                .arg(QString::fromLatin1(kLatencyUdevRule), adapter.latencyFile));
+        return *number;
     }
 
     bool checkLine() {
@@ -401,19 +187,12 @@ private:
                           .arg(opened.first(), opened.last(), whose));
             return true;
         }
-        const char *advice =
-            failure == RunError::PermissionDenied  ? "the account may not use the port: see access"
-            : failure == RunError::PortAlreadyOpen ? "another program holds the port: close it"
-            : failure == RunError::InvalidArgument
-                ? "these line settings are not usable: BRATE, DLEN, PARITY and STOP in QARN.ini "
-                  "or the description"
-                : "plug the adapter in again; dmesg tells what the system saw";
         add(name, Status::Fail,
             QStringLiteral("it does not open at %1: run-time code %2 (%3)")
                 .arg(settings)
                 .arg(failure)
                 .arg(RunErrorDescription(failure)),
-            QString::fromLatin1(advice));
+            doctor::LineAdvice(failure));
         return false;
     }
 
@@ -493,18 +272,7 @@ int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("print one JSON object: {\"checks\": [{name, "
                                                  "status, found, advice}, ...], \"failed\"}"));
-    const QCommandLineOption sysfs(QStringLiteral("sysfs"),
-                                   QStringLiteral("sysfs root to read (default /sys)"),
-                                   QStringLiteral("DIR"), QStringLiteral("/sys"));
-    const QCommandLineOption proc(QStringLiteral("proc"),
-                                  QStringLiteral("proc root to read (default /proc)"),
-                                  QStringLiteral("DIR"), QStringLiteral("/proc"));
-    const QCommandLineOption lockDir(
-        QStringLiteral("lock-dir"),
-        QStringLiteral("a folder of serial lock files, may be repeated (default /run/lock and "
-                       "/var/lock)"),
-        QStringLiteral("DIR"));
-    parser.addOptions({appDir, port, probe, json, sysfs, proc, lockDir});
+    parser.addOptions(QList<QCommandLineOption>{appDir, port, probe, json} + doctor::PortOptions());
     parser.addPositionalArgument(
         QStringLiteral("FILE.ift"),
         QStringLiteral("the firmware description whose line settings to check (default: "
@@ -520,7 +288,7 @@ int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
                                         .arg(files.first(), parser.value(probe)));
 
     Doctor doctor;
-    doctor.lowLatency = &lowLatency;
+    doctor.setup.lowLatency = &lowLatency;
     doctor.appDir =
         parser.isSet(appDir) ? parser.value(appDir) : QCoreApplication::applicationDirPath();
     if (!QFileInfo(doctor.appDir).isDir())
@@ -528,10 +296,6 @@ int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
     doctor.port = parser.value(port);
     doctor.probe = parser.isSet(probe);
     doctor.description = doctor.probe ? parser.value(probe) : files.value(0);
-    doctor.sysfs = parser.value(sysfs);
-    doctor.proc = parser.value(proc);
-    doctor.lockDirs = parser.isSet(lockDir)
-                          ? parser.values(lockDir)
-                          : QStringList{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+    doctor::TakePortOptions(parser, doctor.setup);
     return doctor.run(parser.isSet(json));
 }

@@ -1,6 +1,7 @@
 #pragma once
-// What the system tells about the account, the device's owner and group, and the processes that
-// hold a device open, read under a proc root (normally "/proc") so that tests can stand in.
+// What a POSIX system tells about the account, the device's owner and group, and the processes
+// that hold a device open, read under a proc root (normally "/proc") so that tests can stand in.
+// Windows has none of it: a COM port is no file of an owner, and only one program opens it.
 
 #include <QByteArray>
 #include <QList>

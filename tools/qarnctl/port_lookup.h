@@ -1,6 +1,7 @@
 #pragma once
 // Where port n is looked for: the link COMn in the application folder (gAppDir) when it is
-// there, else /dev/ttyS<n-1>; what was found, or what was looked for and what to do.
+// there, else /dev/ttyS<n-1> (on Windows the device COMn); what was found, or what was looked
+// for and what to do.
 
 #include <QString>
 
@@ -13,3 +14,6 @@ struct PortLookup {
 };
 
 PortLookup LookUpPort(int number);
+
+// What a port number stands for, for advice: "port n is the link COMn in <gAppDir>".
+QString PortNaming();

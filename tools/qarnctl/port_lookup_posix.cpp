@@ -1,3 +1,5 @@
+// Port n on Linux: the link COMn in the application folder, else /dev/ttyS<n-1>.
+
 #include "port_lookup.h"
 
 #include "shared_state.h"
@@ -39,4 +41,8 @@ PortLookup LookUpPort(int number) {
         found.where += QStringLiteral(" (%1)").arg(found.device);
     }
     return found;
+}
+
+QString PortNaming() {
+    return QStringLiteral("port n is the link COMn in %1").arg(gAppDir);
 }
