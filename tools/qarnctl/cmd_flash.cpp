@@ -97,7 +97,8 @@ int reportStopped(bool json, const QString &checksum) {
 
 int runFlash(const QStringList &args) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kFlashDescription));
+    parser.setApplicationDescription(QString::fromLatin1(kFlashDescription) +
+                                     QString::fromLatin1(SignalStop::helpNote()));
     const RunOptions shared;
     const QCommandLineOption repeatOption(
         "repeat",

@@ -130,7 +130,8 @@ QString refusal(const QString &file, bool simulated) {
 
 int runVerify(const QStringList &args) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kVerifyDescription));
+    parser.setApplicationDescription(QString::fromLatin1(kVerifyDescription) +
+                                     QString::fromLatin1(SignalStop::helpNote()));
     const RunOptions shared;
     const QCommandLineOption traceOption(
         "trace", "write a serial trace of the run to FILE (replaced)", "FILE");

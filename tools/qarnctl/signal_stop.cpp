@@ -2,6 +2,8 @@
 
 #include "shared_state.h"
 
+#include <algorithm>
+
 void SignalStop::onSignal(std::function<void(int, int)> action) {
     m_action = std::move(action);
 }
@@ -30,4 +32,11 @@ void SignalStop::stopSignal(int signal) {
 
 void SignalStop::hangUp() {
     m_hungUp = true;
+}
+
+void SignalStop::endAtOnce(int signal) {
+    m_count = std::max(m_count + 1, 2);
+    gStopRequested = true;
+    if (m_action)
+        m_action(signal, m_count);
 }

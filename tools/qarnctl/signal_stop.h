@@ -2,8 +2,9 @@
 // SIGINT and SIGTERM as the Stop Downloading button, for the commands that run a download's
 // steps (on Windows Ctrl-C and Ctrl-Break, with the same exit statuses): the first signal sets
 // gStopRequested from the event loop and keeps it set until the run ends; `onSignal` runs on
-// every signal after that. A hang-up (SIGHUP; on Windows the console window closed) and a reader
-// of the output that goes away end nothing meanwhile.
+// every signal after that. A hang-up (SIGHUP) and a reader of the output that goes away end
+// nothing meanwhile; on Windows the hang-up is the console window closed, which a process
+// outlives by a few seconds only (see signal_stop_win.cpp).
 
 #include <functional>
 #include <memory>
@@ -24,11 +25,18 @@ public:
     // Sets gStopRequested again after a step forgot it, once a signal has come.
     void reassert() const;
 
+    // What the help of these commands adds on this system: "" where the signals are the ones it
+    // names.
+    static const char *helpNote();
+
 private:
     // From the event loop: a Stop signal came (SIGINT, SIGTERM).
     void stopSignal(int signal);
     // From the event loop: a hang-up came.
     void hangUp();
+    // From the event loop: the run cannot go on (the system is about to end the process), so it
+    // ends as a second signal `signal` ends it.
+    void endAtOnce(int signal);
 
     int m_count = 0;
     bool m_hungUp = false;

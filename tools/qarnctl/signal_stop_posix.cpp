@@ -74,3 +74,7 @@ struct SignalStop::Impl {
 
 SignalStop::SignalStop() : m_impl(std::make_unique<Impl>(*this)) {}
 SignalStop::~SignalStop() = default;
+
+const char *SignalStop::helpNote() {
+    return "";
+}
