@@ -18,13 +18,18 @@ double KernelTransferSeconds(qint64 kernelBytes, int bitRate, int latencyMs);
 
 // What the low-latency flag does to an adapter's latency timer: port `port` opened as a download
 // opens it, asking `driver` for the flag, the timer read again from `latencyFile` while it is
-// open, and the port closed, which puts the flag back.
+// open, and the port closed, which puts the flag back. Windows has no such flag: nothing is
+// opened, and the note says so.
 struct LowLatencyTrial {
     int openFailure = 0; // the run-time code when the port did not open
     QString note;        // what the open found and did, as the trace says it
     int latencyMs = -1;  // the timer while the port was open
 };
 LowLatencyTrial TryLowLatency(int port, const QString &latencyFile, LowLatencyDriver &driver);
+
+// What to do about the latency timer of `latencyMs` of the FTDI adapter on `portName` ("COM3")
+// on Windows, where its driver takes the timer from the device's settings (Device Manager).
+QString WindowsLatencyAdvice(const QString &portName, int latencyMs);
 
 // The udev rule that sets the latency timer of FTDI adapters to 1 ms when they are plugged in.
 inline constexpr char kLatencyUdevRule[] =

@@ -256,7 +256,8 @@ int runDoctor(const QStringList &args) {
 
 int runDoctor(const QStringList &args, LowLatencyDriver &lowLatency) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDoctorDescription));
+    parser.setApplicationDescription(QString::fromLatin1(kDoctorDescription) +
+                                     QString::fromLatin1(doctor::HelpNote()));
     const QCommandLineOption appDir(
         QStringLiteral("app-dir"),
         QStringLiteral("application folder holding QARN.ini and the COMn links (default: the "

@@ -1,7 +1,8 @@
 #pragma once
 // The checks of qarnctl doctor that look at the port as the system has it, before its line is
 // opened: on Linux where the port number leads, whether this account may use the device, whether
-// another process holds it, and the USB adapter behind it.
+// another process holds it, and the USB adapter behind it; on Windows whether COMn opens, and an
+// FTDI adapter's latency timer in the device's settings.
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -26,9 +27,9 @@ struct Check {
 // What the checks of the port go by.
 struct PortSetup {
     int number = 0; // the port number, 1 or more
-    QString sysfs;  // the roots read instead of /sys and /proc
+    QString sysfs;  // Linux: the roots read instead of /sys and /proc
     QString proc;
-    QStringList lockDirs; // folders of serial lock files
+    QStringList lockDirs; // Linux: folders of serial lock files
     LowLatencyDriver *lowLatency = nullptr;
     qint64 kernelBytes = 0; // the kernel whose echoed transfer the adapter's latency slows
     QString kernelName;
@@ -47,9 +48,12 @@ PortState CheckPort(const PortSetup &setup, QList<Check> &checks);
 // What to do after the line did not open with the run-time failure code `failure`.
 QString LineAdvice(int failure);
 
-// The options that set the system's side of PortSetup (--sysfs, --proc, --lock-dir), and their
-// values taken into `setup`.
+// The options that set the system's side of PortSetup (Linux: --sysfs, --proc, --lock-dir), and
+// their values taken into `setup`.
 QList<QCommandLineOption> PortOptions();
 void TakePortOptions(const QCommandLineParser &parser, PortSetup &setup);
+
+// What the doctor's help adds on this system: "" where its checks are the ones it names.
+const char *HelpNote();
 
 } // namespace doctor

@@ -300,4 +300,8 @@ void TakePortOptions(const QCommandLineParser &parser, PortSetup &setup) {
                          : QStringList{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
 }
 
+const char *HelpNote() {
+    return "";
+}
+
 } // namespace doctor

@@ -73,6 +73,8 @@ void sayErrorNotes(const QString &command) {
         (gErrNo == 301 || gErrNo == 331) && port && *port > 0) {
         if (const PortLookup lookup = LookUpPort(*port); !lookup.problem.isEmpty())
             notes << lookup.problem + QStringLiteral(" => ") + lookup.remedy;
+        else if (!lookup.held.isEmpty())
+            notes << lookup.held + QStringLiteral(" => ") + lookup.remedy;
     }
     for (const QString &note : std::as_const(notes))
         Say(stderr, (command + QStringLiteral(": ") + note + u'\n').toUtf8());

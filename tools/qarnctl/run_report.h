@@ -3,6 +3,8 @@
 // transfer on standard error (or JSON lines on standard output), the warning about a slow
 // adapter, and the lines of the outcome.
 
+#include "system_serial_port.h"
+
 #include <QCommandLineOption>
 #include <QJsonObject>
 #include <QList>
@@ -10,7 +12,6 @@
 #include <functional>
 #include <optional>
 
-class QtSerialPort;
 class RunHistory;
 class SerialTrace;
 
@@ -25,8 +26,8 @@ QString windowText(QString text);
 void noteHistoryProblem(const QString &command, const QString &problem);
 
 // After a failure's text: each line the system's text cannot say (the missing file's path, a
-// lost port, why a streamed transfer gave up, where a port that does not exist was looked for),
-// on standard error after `command`'s name.
+// lost port, why a streamed transfer gave up, where a port that does not exist was looked for, or
+// that another program holds it), on standard error after `command`'s name.
 void sayErrorNotes(const QString &command);
 
 // The name of a download's phase as the step display shows it: the erase comes second in
@@ -65,14 +66,14 @@ private:
 // warning's sender ("qarnctl flash").
 class LatencyWarning {
 public:
-    LatencyWarning(const QString &command, const QString &sysfs, const QtSerialPort &serial);
+    LatencyWarning(const QString &command, const QString &sysfs, const SystemSerialPort &serial);
     void poll();
 
 private:
     QString m_command;
     QString m_sysfs;
     QString m_bitRate; // the boot bit rate, at which the kernel goes
-    const QtSerialPort &m_serial;
+    const SystemSerialPort &m_serial;
     bool m_done = false;
 };
 
