@@ -1,5 +1,7 @@
+#include "adapter.h"
 #include "commands.h"
 #include "low_latency.h"
+#include "port_lookup.h"
 #include "temp_app_dir.h"
 
 #include <gtest/gtest.h>
@@ -330,6 +332,34 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
     EXPECT_EQ(QString(app.read("app/qarn-history.csv")).section("\r\n", 1).section(',', 1, 14),
               "qarnctl,flash," + path("fw/v1/T.ift") + ",COM1," + pty +
                   ",ftdi_sio,0403:6001,A10K3XQ2,9600,9600,ok,0,0x0070,0x0070");
+}
+
+// What the doctor and E301/E331 say on Windows of port N, from the Win32 error of opening
+// \\.\COMN, and of an FTDI latency timer kept in the device's settings.
+TEST(QarnctlWindowsTexts, APortIsNamedByTheErrorOfItsOpenAndASlowTimerGetsTheDeviceManagerSteps) {
+    const std::tuple<int, unsigned long, const char *, const char *> rows[] = {
+        {3, 0, "", "COM3 (\\\\.\\COM3 opened)|||"},
+        {5, 2, "The system cannot find the file specified.",
+         "COM5||port 5: no COM5 (\\\\.\\COM5: Win32 error 2, The system cannot find the file "
+         "specified.)|plug the adapter in; Device Manager (Ports (COM & LPT)) names"},
+        {4, 5, "Access is denied.",
+         "COM4 (\\\\.\\COM4 is there, held open)|COM4 is held by another program "
+         "(\\\\.\\COM4: Win32 error 5, Access is denied.)||close the port in that program"},
+        {6, 31, "A device attached to the system is not functioning.",
+         "COM6||port 6: COM6 did not open (\\\\.\\COM6: Win32 error 31, A device attached to the "
+         "system is not functioning.)|plug the adapter in again"}};
+    for (const auto &[number, error, text, expected] : rows) {
+        const PortLookup found = ComPortLookup(number, error, text);
+        const QString said =
+            found.where + '|' + found.held + '|' + found.problem + '|' + found.remedy;
+        EXPECT_TRUE(said.startsWith(expected)) << qPrintable(said);
+        EXPECT_EQ(found.device.isEmpty(), !found.problem.isEmpty());
+    }
+    EXPECT_EQ(WindowsLatencyAdvice("COM7", 16),
+              "set the latency timer to 1 ms in Device Manager: Ports (COM & LPT) > COM7 > "
+              "Properties > Port Settings > Advanced > Latency Timer (msec): 1, then unplug the "
+              "adapter and plug it in again (it takes an administrator; where it stays at 16 ms, "
+              "put STREAM 1 in QARN.ini: the kernel then goes streamed, several bytes in flight)");
 }
 
 } // namespace
