@@ -1,5 +1,6 @@
 #include "text_file.h"
 
+#include "ansi_code_page.h"
 #include "run_errors.h"
 #include "shared_state.h"
 
@@ -19,7 +20,6 @@
 QString DecodeText(const QByteArray &bytes) {
     // Made once: every text file of the tool is decoded here, one after another on one thread.
     static QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    static QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
     utf8.resetState();
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) {
@@ -27,10 +27,7 @@ QString DecodeText(const QByteArray &bytes) {
             text.remove(0, 1);
         return text;
     }
-    if (!sjis.isValid())
-        return QString::fromLatin1(bytes);
-    sjis.resetState();
-    return sjis.decode(bytes);
+    return DecodeAnsi(bytes);
 }
 
 QStringList SplitLines(const QString &text) {
