@@ -2,6 +2,7 @@
 
 #include "catalogue.h"
 #include "error_messages.h"
+#include "hand_off_file.h"
 #include "run_errors.h"
 #include "shared_state.h"
 #include "text_file.h"
@@ -11,16 +12,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <cerrno>
-#include <filesystem>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 const QString kHandOff = QStringLiteral("torvane.cha");
@@ -38,49 +29,10 @@ bool existsOrDangles(const QString &path) {
     return info.exists() || info.isSymLink();
 }
 
-int syncToDisk(QFile &file) {
-#ifdef Q_OS_WIN
-    return _commit(file.handle()) == 0 ? 0 : RunError::DeviceIo;
-#else
-    return ::fsync(file.handle()) == 0 ? 0 : RunError::DeviceIo;
-#endif
-}
-
-// Makes the renames inside the folder durable too; file systems that cannot do it are left be.
-void syncFolder(const QString &folder) {
-#ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(folder);
-#endif
-}
-
 int removeCode(const QString &path) {
     if (!existsOrDangles(path) || QFile::remove(path))
         return 0;
     return QFileInfo(path).isDir() ? RunError::PathFileAccess : RunError::PermissionDenied;
-}
-
-// Gives the new file the permission bits and the group of the file it replaces, so that the
-// host can go on reading and writing it as before. Where the group cannot be taken over, the
-// file keeps the group and the bits it was made with: the old bits on our own group could shut
-// the host out (0660 of the host's group).
-void takeOverAccess(QFile &file, const QString &replaced) {
-#ifndef Q_OS_WIN
-    struct stat old = {};
-    if (::stat(QFile::encodeName(replaced).constData(), &old) != 0 || !S_ISREG(old.st_mode))
-        return;
-    if (::fchown(file.handle(), uid_t(-1), old.st_gid) != 0)
-        return;
-    ::fchmod(file.handle(), old.st_mode & 07777);
-#else
-    Q_UNUSED(file);
-    Q_UNUSED(replaced);
-#endif
 }
 
 // Creates the file anew (a file or link of that name goes first, so nothing is written through
@@ -93,28 +45,13 @@ int writeNewFile(const QString &path, const QByteArray &bytes, const QString &re
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return file.error() == QFileDevice::PermissionsError ? RunError::PermissionDenied
                                                              : RunError::PathFileAccess;
-    takeOverAccess(file, replaces);
+    TakeOverAccess(file, replaces);
     if (file.write(bytes) != bytes.size() || !file.flush())
-        return errno == ENOSPC ? RunError::DiskFull : RunError::DeviceIo;
-    if (const int code = syncToDisk(file))
+        return WriteFailure();
+    if (const int code = SyncToDisk(file))
         return code;
     file.close();
     return file.error() == QFileDevice::NoError ? 0 : RunError::DeviceIo;
-}
-
-// Copies the host's file to the backup and forces the copy to disk before anything replaces the
-// original.
-int copyToBackup(const QString &from, const QString &to) {
-    if (!QFile::copy(from, to))
-        return QFileInfo(from).isDir() ? RunError::PathFileAccess : RunError::PermissionDenied;
-#ifdef Q_OS_WIN
-    return 0; // committing needs a handle open for writing; the copy may be read-only
-#else
-    QFile copy(to);
-    if (!copy.open(QIODevice::ReadOnly))
-        return RunError::PathFileAccess;
-    return syncToDisk(copy);
-#endif
 }
 
 QByteArray resultLine(const QString &result) {
@@ -141,20 +78,15 @@ StepFailure replaceHandOffFile(const QString &result) {
     StepFailure failure;
     if (const int code = removeCode(backup)) {
         failure = {code, backup};
-    } else if (const int copyCode = existsOrDangles(handOff) ? copyToBackup(handOff, backup) : 0) {
+    } else if (const int copyCode = existsOrDangles(handOff) ? CopyToDisk(handOff, backup) : 0) {
+        // The copy is on disk before anything replaces the original.
         failure = {copyCode, backup};
-    } else {
-        std::error_code ec;
-        std::filesystem::rename(QFile::encodeName(newHandOff).toStdString(),
-                                QFile::encodeName(handOff).toStdString(), ec);
-        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted)
-            failure = {RunError::PermissionDenied, handOff};
-        else if (ec)
-            failure = {RunError::PathFileAccess, handOff};
+    } else if (const int moveCode = ReplaceInOneStep(newHandOff, handOff)) {
+        failure = {moveCode, handOff};
     }
     if (failure.code)
         QFile::remove(newHandOff);
-    syncFolder(gAppDir);
+    SyncFolder(gAppDir);
     return failure;
 }
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // Reading the tool's text files and finding files the way the Windows tool did: text in UTF-8
-// or the Japanese ANSI code page, any line end, and file names without regard to letter case.
+// or the ANSI code page, any line end, and file names without regard to letter case.
 
 #include <QByteArray>
 #include <QString>
@@ -14,7 +14,7 @@ constexpr int kMaxLineLength = 32767;
 constexpr qint64 kMaxTextFileSize = 16 * 1024 * 1024;
 
 // Decodes bytes as UTF-8 when they are valid UTF-8 (a leading byte-order mark is dropped),
-// otherwise as Shift-JIS.
+// otherwise in the ANSI code page (ansi_code_page.h).
 QString DecodeText(const QByteArray &bytes);
 
 // Splits text into lines at CR LF, a lone CR or a lone LF. A last line without a line end is

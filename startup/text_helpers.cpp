@@ -1,8 +1,7 @@
 #include "text_helpers.h"
 
+#include "ansi_code_page.h"
 #include "shared_state.h"
-
-#include <QStringEncoder>
 
 namespace {
 constexpr int kMaxWord = 128;
@@ -36,11 +35,8 @@ QString pairLookup(const QStringList &list, const QString &code) {
 int16_t AnsiCode(QChar c) {
     if (c.unicode() < 0x80)
         return int16_t(c.unicode());
-    QStringEncoder sjis("Shift_JIS");
-    if (!sjis.isValid())
-        return int16_t('?');
-    const QByteArray bytes = sjis.encode(QStringView(&c, 1));
-    if (sjis.hasError() || bytes.isEmpty())
+    const QByteArray bytes = EncodeAnsi(QStringView(&c, 1));
+    if (bytes.isEmpty())
         return int16_t('?');
     if (bytes.size() == 1)
         return int16_t(uchar(bytes.at(0)));

@@ -21,6 +21,7 @@ QString GetRestOfLine(const QString &line, int16_t &pos);
 QString LangName(const QString &code);
 QString CountryName(const QString &code);
 
-// The code a character has in the Japanese ANSI code page, as a signed 16-bit number: a
-// character that takes two bytes there reads negative, one it cannot encode reads as '?'.
+// The code a character has in the ANSI code page (ansi_code_page.h), as a signed 16-bit number:
+// a character that takes two bytes there reads negative (one that takes more reads as its first
+// two), one it cannot encode reads as '?'.
 int16_t AnsiCode(QChar c);
