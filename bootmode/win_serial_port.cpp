@@ -3,6 +3,7 @@
 #include "line_settings.h"
 #include "run_errors.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QWinEventNotifier>
 
@@ -192,8 +193,8 @@ int WinSerialPort::open(int port, const QString &settings) {
     if (QCoreApplication::instance()) {
         m_eventNotifier = new QWinEventNotifier(m_io->event.hEvent);
         m_writeNotifier = new QWinEventNotifier(m_io->write.hEvent);
-        QObject::connect(m_eventNotifier, &QWinEventNotifier::activated, [this] { serve(); });
-        QObject::connect(m_writeNotifier, &QWinEventNotifier::activated, [this] { serve(); });
+        QObject::connect(m_eventNotifier, &QWinEventNotifier::activated, [this] { notified(); });
+        QObject::connect(m_writeNotifier, &QWinEventNotifier::activated, [this] { notified(); });
     }
     return 0;
 }
@@ -384,6 +385,16 @@ bool WinSerialPort::serve() {
     if (!m_failed)
         came = armEventWait() || came;
     return went || came || m_failed;
+}
+
+void WinSerialPort::notified() {
+    // A notifier's activation is a posted event, and the turn of the event loop that sends posted
+    // events first goes on to block as if nothing had happened: the wait that turn serves would
+    // see what came only at its end. Another wake-up ends it at once.
+    if (serve()) {
+        if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+            dispatcher->wakeUp();
+    }
 }
 
 bool WinSerialPort::takeIn() {

@@ -60,6 +60,9 @@ private:
     // Finishes what completed, takes in what arrived, sends on and waits again for the next
     // event. True when bytes came in, bytes went out or the port failed.
     bool serve();
+    // A notifier saw an operation end: serves it, and ends the event loop's turn when that did
+    // something.
+    void notified();
     // Takes in what the driver holds. True when bytes came in.
     bool takeIn();
     // Collects a write that completed and starts the next. True when bytes went out.
