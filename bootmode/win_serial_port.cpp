@@ -23,8 +23,6 @@ constexpr DWORD kEvents = EV_RXCHAR | EV_TXEMPTY | EV_ERR | EV_BREAK;
 // The driver's buffers asked for; a driver that keeps its own sizes refuses, and that is fine.
 // 32 KiB holds almost three seconds of input at 115200 bit/s while the window is busy.
 constexpr DWORD kDriverBuffer = 32768;
-// Reads return at once with what is there; each asks for at least this much.
-constexpr DWORD kReadChunk = 4096;
 // How long an operation that should end at once (a read of what is there, a write aborted by a
 // purge) may take before it is cancelled.
 constexpr DWORD kSettleMs = 500;
@@ -399,17 +397,19 @@ void WinSerialPort::notified() {
 
 bool WinSerialPort::takeIn() {
     Io &io = *m_io;
-    COMSTAT status{};
-    DWORD errors = 0; // line errors (framing, parity, overrun) leave the port usable
-    if (!ClearCommError(io.port, &errors, &status)) {
-        fail();
-        return false;
-    }
     bool came = false;
-    // A read is made even when the driver counts nothing: it is how a line whose other end has
-    // gone shows itself through some drivers.
-    DWORD want = std::max(status.cbInQue, kReadChunk);
     for (int turn = 0; turn < kTurnsInARow; ++turn) {
+        COMSTAT status{};
+        DWORD errors = 0; // line errors (framing, parity, overrun) leave the port usable
+        if (!ClearCommError(io.port, &errors, &status)) {
+            fail();
+            return came;
+        }
+        // A read asks for no more than the driver holds: some drivers keep a read of an empty
+        // queue pending in spite of the timeouts.
+        const DWORD want = status.cbInQue;
+        if (want == 0)
+            break;
         if (m_inFrom == m_in.size()) {
             m_in.truncate(0);
             m_inFrom = 0;
@@ -433,8 +433,7 @@ bool WinSerialPort::takeIn() {
         }
         came = came || n > 0;
         if (n < want)
-            break;
-        want = kReadChunk; // a full read: more may have come meanwhile
+            break; // the rest comes at the next look
     }
     return came;
 }
