@@ -9,6 +9,7 @@
 #include "port_lookup.h"
 #include "run_errors.h"
 #include "shared_state.h"
+#include "win_files.h"
 
 #include <algorithm>
 #include <iterator>

@@ -22,5 +22,3 @@ QString PortNaming();
 // Port `number` on Windows from the result of opening \\.\COMn: 0 (it opened) or the Win32
 // error, and the system's text for that error.
 PortLookup ComPortLookup(int number, unsigned long error, const QString &errorText);
-// The system's text for a Win32 error, on Windows.
-QString Win32ErrorText(unsigned long error);

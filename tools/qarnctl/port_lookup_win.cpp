@@ -1,6 +1,7 @@
 // Port n on Windows: the device COMn, looked for by opening it.
 
 #include "port_lookup.h"
+#include "win_files.h"
 
 #include <string>
 #include <windows.h>
@@ -19,15 +20,4 @@ PortLookup LookUpPort(int number) {
 
 QString PortNaming() {
     return QStringLiteral("port n is COMn");
-}
-
-QString Win32ErrorText(unsigned long error) {
-    wchar_t *text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message =
-        length > 0 ? QString::fromWCharArray(text, int(length)).simplified() : QString();
-    ::LocalFree(text);
-    return message.isEmpty() ? QStringLiteral("no text for it") : message;
 }
