@@ -17,9 +17,6 @@
 
 namespace {
 
-// What wakes a pending WaitCommEvent: a byte arriving, the output drained, a line error or a
-// break (the target reset under the line).
-constexpr DWORD kEvents = EV_RXCHAR | EV_TXEMPTY | EV_ERR | EV_BREAK;
 // The driver's buffers asked for; a driver that keeps its own sizes refuses, and that is fine.
 // 32 KiB holds almost three seconds of input at 115200 bit/s while the window is busy.
 constexpr DWORD kDriverBuffer = 32768;
@@ -28,6 +25,11 @@ constexpr DWORD kDriverBuffer = 32768;
 constexpr DWORD kSettleMs = 500;
 // How often in a row an operation may complete at once before the event loop gets its turn.
 constexpr int kTurnsInARow = 16;
+// How long the read of one byte waits before it ends with nothing and the next begins.
+constexpr DWORD kReadWaitMs = 60000;
+// Reads in a row that end at once with nothing before the port counts as not working: a read
+// waits for its first byte, so a driver that ends it at once, again and again, is not reading.
+constexpr int kEmptyReadsAllowed = 64;
 
 int OpenFailure(DWORD error) {
     switch (error) {
@@ -118,12 +120,8 @@ struct WinSerialPort::Io {
     HANDLE port = INVALID_HANDLE_VALUE;
     OVERLAPPED read{};
     OVERLAPPED write{};
-    OVERLAPPED event{};
-    DWORD eventMask = 0;
+    bool readPending = false;
     bool writePending = false;
-    bool eventPending = false;
-    // A purge since the pending WaitCommEvent began: if it ends aborted, that was the purge.
-    bool purged = false;
 };
 
 WinSerialPort::WinSerialPort() = default;
@@ -173,39 +171,44 @@ int WinSerialPort::open(int port, const QString &settings) {
         return RunError::InvalidArgument;
     }
     SetupComm(handle, kDriverBuffer, kDriverBuffer);
+    // A read returns at once with what the driver holds; when it holds nothing, it waits for the
+    // first byte and returns with it, or ends empty after kReadWaitMs. Writes have no limit.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD; // a read returns at once with what is there
-    for (OVERLAPPED *operation : {&m_io->read, &m_io->write, &m_io->event})
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kReadWaitMs;
+    for (OVERLAPPED *operation : {&m_io->read, &m_io->write})
         operation->hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!SetCommTimeouts(handle, &timeouts) || !SetCommMask(handle, kEvents) ||
+    if (!SetCommTimeouts(handle, &timeouts) ||
         !PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) ||
-        !m_io->read.hEvent || !m_io->write.hEvent || !m_io->event.hEvent) {
+        !m_io->read.hEvent || !m_io->write.hEvent) {
         close();
         return RunError::DeviceIo;
     }
-    armEventWait();
+    m_emptyReads = 0;
+    takeIn();
     if (m_failed) {
         close();
         return RunError::DeviceIo;
     }
     if (QCoreApplication::instance()) {
-        m_eventNotifier = new QWinEventNotifier(m_io->event.hEvent);
+        m_readNotifier = new QWinEventNotifier(m_io->read.hEvent);
         m_writeNotifier = new QWinEventNotifier(m_io->write.hEvent);
-        QObject::connect(m_eventNotifier, &QWinEventNotifier::activated, [this] { notified(); });
+        QObject::connect(m_readNotifier, &QWinEventNotifier::activated, [this] { notified(); });
         QObject::connect(m_writeNotifier, &QWinEventNotifier::activated, [this] { notified(); });
     }
     return 0;
 }
 
 void WinSerialPort::close() {
-    delete m_eventNotifier;
-    m_eventNotifier = nullptr;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
     delete m_writeNotifier;
     m_writeNotifier = nullptr;
     if (m_io) {
         endPendingIo();
         CloseHandle(m_io->port);
-        for (OVERLAPPED *operation : {&m_io->read, &m_io->write, &m_io->event}) {
+        for (OVERLAPPED *operation : {&m_io->read, &m_io->write}) {
             if (operation->hEvent)
                 CloseHandle(operation->hEvent);
         }
@@ -257,9 +260,25 @@ void WinSerialPort::discardInput() {
     m_inFrom = 0;
     if (m_failed)
         return;
-    m_io->purged = true;
-    if (!PurgeComm(m_io->port, PURGE_RXABORT | PURGE_RXCLEAR))
+    if (m_io->readPending) {
+        // The pending read is cancelled (a purge does not end it everywhere); a byte it had
+        // read goes with the rest.
+        CancelIoEx(m_io->port, &m_io->read);
+        DWORD n = 0;
+        const bool ended = GetOverlappedResult(m_io->port, &m_io->read, &n, TRUE);
+        const DWORD error = ended ? 0 : GetLastError();
+        m_io->readPending = false;
+        if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+            fail();
+            return;
+        }
+    }
+    if (!PurgeComm(m_io->port, PURGE_RXABORT | PURGE_RXCLEAR)) {
         fail();
+        return;
+    }
+    m_emptyReads = 0;
+    takeIn();
 }
 
 int WinSerialPort::write(const QByteArray &bytes) {
@@ -278,17 +297,9 @@ int WinSerialPort::outBufferCount() {
     if (!isOpen() || m_failed)
         return 0;
     pushOutput();
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (m_failed || !ClearCommError(m_io->port, &errors, &status)) {
-        fail();
+    if (m_failed)
         return 0;
-    }
-    // While a write is pending, its bytes may be counted in the driver's queue already.
-    const qsizetype driver = m_io->writePending
-                                 ? std::max(m_writing.size(), qsizetype(status.cbOutQue))
-                                 : qsizetype(status.cbOutQue);
-    return int(queuedBytes() + driver);
+    return int(queuedBytes() + (m_io->writePending ? m_writing.size() : 0));
 }
 
 void WinSerialPort::discardOutput() {
@@ -298,7 +309,6 @@ void WinSerialPort::discardOutput() {
     m_outFrom = 0;
     if (m_failed)
         return;
-    m_io->purged = true;
     if (!PurgeComm(m_io->port, PURGE_TXABORT | PURGE_TXCLEAR)) {
         fail();
         return;
@@ -324,8 +334,8 @@ void WinSerialPort::waitForActivity(std::chrono::milliseconds limit) {
         return;
     HANDLE events[2];
     DWORD count = 0;
-    if (m_io->eventPending)
-        events[count++] = m_io->event.hEvent;
+    if (m_io->readPending)
+        events[count++] = m_io->read.hEvent;
     if (m_io->writePending)
         events[count++] = m_io->write.hEvent;
     const DWORD ms =
@@ -338,7 +348,7 @@ void WinSerialPort::waitForActivity(std::chrono::milliseconds limit) {
 }
 
 bool WinSerialPort::wakesEventLoop() const {
-    return isOpen() && m_eventNotifier != nullptr;
+    return isOpen() && m_readNotifier != nullptr;
 }
 
 int WinSerialPort::setLineSettings(const QString &settings) {
@@ -365,23 +375,8 @@ int WinSerialPort::setLineSettings(const QString &settings) {
 bool WinSerialPort::serve() {
     if (!isOpen() || m_failed)
         return false;
-    Io &io = *m_io;
-    if (io.eventPending) {
-        DWORD n = 0;
-        if (GetOverlappedResult(io.port, &io.event, &n, FALSE)) {
-            io.eventPending = false;
-        } else if (const DWORD error = GetLastError(); error != ERROR_IO_INCOMPLETE) {
-            io.eventPending = false;
-            if (error != ERROR_OPERATION_ABORTED || !io.purged) {
-                fail(); // the device has gone away under the wait
-                return true;
-            }
-        }
-    }
     const bool went = pushOutput();
-    bool came = !m_failed && takeIn();
-    if (!m_failed)
-        came = armEventWait() || came;
+    const bool came = !m_failed && takeIn();
     return went || came || m_failed;
 }
 
@@ -398,44 +393,96 @@ void WinSerialPort::notified() {
 bool WinSerialPort::takeIn() {
     Io &io = *m_io;
     bool came = false;
+    for (int turn = 0; turn < kTurnsInARow && !m_failed; ++turn) {
+        if (io.readPending) {
+            DWORD n = 0;
+            if (!GetOverlappedResult(io.port, &io.read, &n, FALSE)) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_IO_INCOMPLETE)
+                    return came; // nothing has arrived
+                io.readPending = false;
+                readFailed(error);
+                continue;
+            }
+            io.readPending = false;
+            if (n == 0) {
+                // Its wait ran out, or the driver ended it at once.
+                if (GetTickCount64() - m_readStarted >= kReadWaitMs / 2)
+                    m_emptyReads = 0;
+                else if (++m_emptyReads > kEmptyReadsAllowed)
+                    fail();
+                continue;
+            }
+            m_emptyReads = 0;
+            appendIn(&m_firstByte, 1);
+            came = true;
+            takeQueued();
+            continue;
+        }
+        // The wait for the next byte.
+        ResetEvent(io.read.hEvent);
+        m_readStarted = GetTickCount64();
+        if (!ReadFile(io.port, &m_firstByte, 1, nullptr, &io.read) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            readFailed(GetLastError());
+            continue;
+        }
+        io.readPending = true;
+    }
+    return came;
+}
+
+void WinSerialPort::appendIn(const char *bytes, qsizetype count) {
+    if (m_inFrom == m_in.size()) {
+        m_in.truncate(0);
+        m_inFrom = 0;
+    } else if (m_inFrom >= 65536) {
+        m_in.remove(0, m_inFrom);
+        m_inFrom = 0;
+    }
+    m_in.append(bytes, count);
+}
+
+void WinSerialPort::takeQueued() {
+    Io &io = *m_io;
     for (int turn = 0; turn < kTurnsInARow; ++turn) {
         COMSTAT status{};
         DWORD errors = 0; // line errors (framing, parity, overrun) leave the port usable
         if (!ClearCommError(io.port, &errors, &status)) {
             fail();
-            return came;
+            return;
         }
-        // A read asks for no more than the driver holds: some drivers keep a read of an empty
-        // queue pending in spite of the timeouts.
         const DWORD want = status.cbInQue;
         if (want == 0)
-            break;
-        if (m_inFrom == m_in.size()) {
-            m_in.truncate(0);
-            m_inFrom = 0;
-        } else if (m_inFrom >= 65536) {
-            m_in.remove(0, m_inFrom);
-            m_inFrom = 0;
-        }
-        const qsizetype before = m_in.size();
-        m_in.resize(before + qsizetype(want));
+            return;
+        // A read of what the driver holds ends at once with it.
+        QByteArray bytes(qsizetype(want), Qt::Uninitialized);
         DWORD n = 0;
         DWORD error = 0;
-        if (!ReadFile(io.port, m_in.data() + before, want, nullptr, &io.read) &&
+        ResetEvent(io.read.hEvent);
+        if (!ReadFile(io.port, bytes.data(), want, nullptr, &io.read) &&
             GetLastError() != ERROR_IO_PENDING)
             error = GetLastError();
         else
             error = AwaitEnd(io.port, io.read, n);
-        m_in.truncate(before + qsizetype(std::min(n, want)));
+        appendIn(bytes.constData(), qsizetype(std::min(n, want)));
         if (error != 0) {
             fail();
-            return came;
+            return;
         }
-        came = came || n > 0;
         if (n < want)
-            break; // the rest comes at the next look
+            return; // the rest comes at the next look
     }
-    return came;
+}
+
+void WinSerialPort::readFailed(unsigned long error) {
+    // A read cancelled by something else than a discard here, with the device still answering,
+    // is started again; a device that no longer answers has gone away.
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (error != ERROR_OPERATION_ABORTED || !ClearCommError(m_io->port, &errors, &status) ||
+        ++m_emptyReads > kEmptyReadsAllowed)
+        fail();
 }
 
 bool WinSerialPort::pushOutput() {
@@ -479,29 +526,6 @@ bool WinSerialPort::pushOutput() {
     return went;
 }
 
-bool WinSerialPort::armEventWait() {
-    Io &io = *m_io;
-    bool came = false;
-    for (int turn = 0; turn < kTurnsInARow && !io.eventPending && !m_failed; ++turn) {
-        ResetEvent(io.event.hEvent);
-        io.eventMask = 0;
-        io.purged = false;
-        if (WaitCommEvent(io.port, &io.eventMask, &io.event)) {
-            ResetEvent(io.event.hEvent);
-            came = takeIn() || came; // it happened already
-            continue;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) {
-            fail();
-            return came;
-        }
-        io.eventPending = true;
-    }
-    if (!io.eventPending && !m_failed)
-        SetEvent(io.event.hEvent); // try again at the next turn of the event loop
-    return came;
-}
-
 void WinSerialPort::fail() {
     if (m_failed)
         return;
@@ -510,22 +534,22 @@ void WinSerialPort::fail() {
     m_outFrom = 0;
     endPendingIo();
     m_writing.clear();
-    if (m_eventNotifier)
-        m_eventNotifier->setEnabled(false);
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(false);
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
 }
 
 void WinSerialPort::endPendingIo() {
     Io &io = *m_io;
-    if (!io.writePending && !io.eventPending)
+    if (!io.writePending && !io.readPending)
         return;
     CancelIoEx(io.port, nullptr);
     DWORD n = 0;
     if (io.writePending)
         GetOverlappedResult(io.port, &io.write, &n, TRUE);
-    if (io.eventPending)
-        GetOverlappedResult(io.port, &io.event, &n, TRUE);
+    if (io.readPending)
+        GetOverlappedResult(io.port, &io.read, &n, TRUE);
     io.writePending = false;
-    io.eventPending = false;
+    io.readPending = false;
 }

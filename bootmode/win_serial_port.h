@@ -1,9 +1,11 @@
 #pragma once
 // The serial port on the Win32 communications calls. Port number n is the device \\.\COMn.
-// Everything goes through overlapped I/O on one handle: a pending WaitCommEvent tells when a
-// byte arrives, the output drains or the line has an error, and a pending WriteFile hands the
-// driver the bytes not sent yet. Where the thread has an application object, a notifier on
+// Everything goes through overlapped I/O on one handle: a read of one byte is always pending,
+// and when it ends, what the driver holds behind it is read at once; a pending WriteFile hands
+// the driver the bytes not sent yet. Where the thread has an application object, a notifier on
 // each of their events wakes the event loop, and its turn takes in what arrived and sends on.
+// (A read rather than WaitCommEvent is the wait: drivers that cannot report the modem lines,
+// such as Wine's over a pseudo-terminal, end every WaitCommEvent at once as cancelled.)
 
 #include "serial_port.h"
 
@@ -36,7 +38,7 @@ public:
     int readByte() override;
     void discardInput() override;
     int write(const QByteArray &bytes) override;
-    // The bytes the driver has not taken yet and those it still holds.
+    // The bytes the driver has not taken yet: those queued here and those of the pending write.
     int outBufferCount() override;
     void discardOutput() override;
     // Bytes that arrived before the device went away are still delivered; the port counts as
@@ -57,19 +59,23 @@ private:
 
     qsizetype heldBytes() const { return m_in.size() - m_inFrom; }
     qsizetype queuedBytes() const { return m_out.size() - m_outFrom; }
-    // Finishes what completed, takes in what arrived, sends on and waits again for the next
-    // event. True when bytes came in, bytes went out or the port failed.
+    // Collects what completed, takes in what arrived and sends on. True when bytes came in,
+    // bytes went out or the port failed.
     bool serve();
     // A notifier saw an operation end: serves it, and ends the event loop's turn when that did
     // something.
     void notified();
-    // Takes in what the driver holds. True when bytes came in.
+    // Collects the pending read of one byte when it has ended, with what the driver holds
+    // behind it, and starts the next. True when bytes came in.
     bool takeIn();
+    // Takes in what the driver holds.
+    void takeQueued();
+    void appendIn(const char *bytes, qsizetype count);
     // Collects a write that completed and starts the next. True when bytes went out.
     bool pushOutput();
-    // Keeps a WaitCommEvent pending; one that completes at once is served first. True when
-    // bytes came in meanwhile.
-    bool armEventWait();
+    // A read ended with `error`: the port's own discard (the read starts again), or the device
+    // has gone away.
+    void readFailed(unsigned long error);
     // The device has gone away: nothing more is sent or waited for.
     void fail();
     // Cancels the pending operations and waits until they have ended.
@@ -86,6 +92,12 @@ private:
     qsizetype m_outFrom = 0;
     // The bytes of the pending write; they stay in place until it completes.
     QByteArray m_writing;
-    QWinEventNotifier *m_eventNotifier = nullptr;
+    // Where the pending read of one byte puts it.
+    char m_firstByte = 0;
+    // Reads in a row that ended at once with nothing, not by a discard.
+    int m_emptyReads = 0;
+    // When the pending read began, in the system's milliseconds.
+    unsigned long long m_readStarted = 0;
+    QWinEventNotifier *m_readNotifier = nullptr;
     QWinEventNotifier *m_writeNotifier = nullptr;
 };
