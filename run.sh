@@ -75,8 +75,15 @@ test)
         QARN_WINE_DLLS=$(IFS=';' && echo "${dlls[*]}")
         export QARN_WINE_DLLS QT_PLUGIN_PATH="Z:${QT_WINDOWS//\//\\}\\plugins"
         export QARN_WINEPREFIX="$ROOT/build-windows-tests/wine-prefix"
-        cd build-windows-tests
-        QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+        (cd build-windows-tests && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
+        # The serial tier: the downloads of the Windows qarnctl.exe under Wine, against this
+        # system's simulated target on a pseudo-terminal that is the Wine prefix's COM1.
+        "$ROOT/tools/windows/wine-run" --check-ports
+        cmake --build build --target integration_tests
+        QARN_WINDOWS_QARNCTL="$ROOT/build-windows-tests/bin/qarnctl.exe" \
+            QARN_WINE_RUN="$ROOT/tools/windows/wine-run" \
+            QARN_WINEPREFIX="$ROOT/build-windows-tests/wine-prefix-serial" \
+            build/bin/integration_tests
         exit
     fi
     install_missing
