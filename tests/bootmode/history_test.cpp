@@ -1,5 +1,5 @@
-// The run history file: what a line holds as a spreadsheet reads it, a new file's header, the
-// move aside when it is full, a lock another run holds, and paths that are never written through.
+// The run history file: what a line holds as a spreadsheet reads it, a new file's header and the
+// move aside when it is full.
 
 #include "history.h"
 #include "shared_state.h"
@@ -7,13 +7,6 @@
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -60,36 +53,6 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     app.write("h.csv", full.chopped(1)); // exactly at the limit with the line: stays
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv").size(), kHistoryLimit);
-
-    // Another run holds the lock past the wait: the line alone is appended to the file as it
-    // stands, full or empty; nothing moves aside and no header is written.
-    for (const QByteArray &before : {full, QByteArray()}) {
-        app.write("h.csv", before);
-        const int held = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        ASSERT_EQ(::flock(held, LOCK_EX), 0);
-        // Without the lock a line goes behind others, never into a file still without header.
-        EXPECT_EQ(AppendHistory(path, r),
-                  before.isEmpty() ? path + " is busy: another run holds it, the line was not "
-                                            "written"
-                                   : "");
-        ::close(held);
-        EXPECT_EQ(app.read("h.csv"), before.isEmpty() ? QByteArray() : before + line);
-        EXPECT_EQ(app.read("h.csv.1"), full);
-    }
-
-    // A line cut short (here by the file-size limit, as by a full disk) is taken back: the
-    // file ends as before, and the next line does not run on from half of this one.
-    app.write("h.csv", kHeader + line);
-    rlimit limit = {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit small = {rlim_t(kHeader.size() + line.size() + 10), limit.rlim_max};
-    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString cut = AppendHistory(path, r);
-    ::setrlimit(RLIMIT_FSIZE, &limit), std::signal(SIGXFSZ, ignored);
-    EXPECT_EQ(cut.toStdString(),
-              (path + ": File too large, the line was not written").toStdString());
-    EXPECT_EQ(app.read("h.csv"), kHeader + line);
 }
 
 TEST(History, ARecordKeepsTheErrorOfAFailureAndTheChecksumTheTargetGave) {
@@ -110,26 +73,6 @@ TEST(History, ARecordKeepsTheErrorOfAFailureAndTheChecksumTheTargetGave) {
         EXPECT_EQ(history.record().checksum, checksum);
     }
     gHistory = true, gErrNo = 0;
-}
-
-TEST(History, ALinkAFolderOrAPipeIsNeverWrittenThrough) {
-    TempAppDir app;
-    app.write("target.csv", "kept");
-    QDir().mkpath(app.filePath("dir.csv"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(app.filePath("pipe.csv")).constData(), 0600), 0);
-    QFile::link(app.filePath("target.csv"), app.filePath("link.csv"));
-    QFile::link(app.filePath("none.csv"), app.filePath("dangling.csv"));
-    const std::pair<const char *, const char *> cases[] = {
-        {"link.csv", " is a symbolic link, not written through"},
-        {"dangling.csv", " is a symbolic link, not written through"},
-        {"dir.csv", " is not a regular file, not written"},
-        {"pipe.csv", " is not a regular file, not written"},
-        {"no/h.csv", ": No such file or directory"}};
-    for (const auto &[name, why] : cases)
-        EXPECT_EQ(AppendHistory(app.filePath(name), RunRecord{}).toStdString(),
-                  (app.filePath(name) + why).toStdString());
-    EXPECT_EQ(app.read("target.csv"), "kept");
-    EXPECT_FALSE(app.exists("none.csv"));
 }
 
 } // namespace

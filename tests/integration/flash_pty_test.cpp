@@ -264,7 +264,7 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
         {"a clean transfer, unpaced", {}, false, "checksum=",
          "DownloadIrd         streamed kernel transfer at 9600,N,8,2: up to ", 302},
         {"a wrong echo in the middle", {"--corrupt-echo", "100"}, false, "E314\n",
-         " 102 echoed correctly, the last kernel byte not sent" + back, -1},
+         " 102 echoed correctly, the last kernel byte not sent", -1},
         {"a wrong echo of the byte before the last", {"--corrupt-echo", "298"}, false, "E314\n",
          "stopped: 301 bytes sent, 300 echoed correctly, the last kernel byte not sent", 301},
         {"a silent chip", {"--silent-at", "kernel"}, false, "E310\n",
@@ -272,7 +272,7 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
         {"a chip 30 % slow", slow, false, "E310\n", "the chip stopped echoing during a streamed "
          "transfer", -1},
         {"Stop", slow, true, "Downloading has been canceled.\n",
-         "the last kernel byte not sent" + back, -1}};
+         "the last kernel byte not sent", -1}};
     // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -285,6 +285,10 @@ TEST_F(FlashOverPty, AStreamedKernelComparesEveryEchoAndSendsTheLastByteOnlyWhen
         EXPECT_TRUE(out.startsWith(c.out)) << qPrintable(out);
         const QString trace = app.read("t.log");
         EXPECT_TRUE(trace.contains(c.trace)) << qPrintable(trace);
+        // A transfer cut short puts the line back (after what it learnt of the window, if any).
+        if (c.trace.contains("not sent")) {
+            EXPECT_TRUE(trace.contains(back)) << qPrintable(trace);
+        }
         // An overrun ends the transfer at once, not at the TTO, and says how to download safely.
         if (c.trace.contains("stopped echoing")) {
             EXPECT_TRUE(trace.contains(back)) << qPrintable(trace);
