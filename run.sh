@@ -3,7 +3,8 @@
 #   ./run.sh demo             build, then run the tool on the built-in simulated target
 #   ./run.sh test [--sanitize] build, then run every test through CTest
 #   ./run.sh coverage         build with coverage counters, run every test, print coverage per folder
-#   ./run.sh screenshots      pictures of the window in both languages (docs/screenshots/)
+#   ./run.sh screenshots [--windows]  pictures of the window in both languages (docs/screenshots/);
+#                             --windows: of the Windows package under Wine
 #   ./run.sh bench            download speed against the paced simulated target
 #   ./run.sh fuzz [SECONDS [OPTIONS]]  every fuzz target for SECONDS (60) each, built with clang;
 #                             OPTIONS go to libFuzzer (e.g. -runs=1000000)
@@ -66,15 +67,10 @@ windows)
     ;;
 test)
     if [ "${1:-}" = "--windows" ]; then
+        # The tests are listed, and run, under Wine (wine-run finds this Qt's libraries).
+        export QARN_QT_WINDOWS="$QT_WINDOWS" QARN_WINEPREFIX="$ROOT/build-windows-tests/wine-prefix"
         windows_build build-windows-tests -DQARN_TESTS=ON \
             -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/windows/wine-run"
-        # Wine's drive Z: is the machine's root.
-        dlls=("$QT_WINDOWS/bin" /usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
-        dlls=("${dlls[@]/#/Z:}")
-        dlls=("${dlls[@]//\//\\}")
-        QARN_WINE_DLLS=$(IFS=';' && echo "${dlls[*]}")
-        export QARN_WINE_DLLS QT_PLUGIN_PATH="Z:${QT_WINDOWS//\//\\}\\plugins"
-        export QARN_WINEPREFIX="$ROOT/build-windows-tests/wine-prefix"
         (cd build-windows-tests && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
         # The serial tier: the downloads of the Windows qarnctl.exe under Wine, against this
         # system's simulated target on a pseudo-terminal that is the Wine prefix's COM1.
@@ -117,6 +113,12 @@ demo)
     ;;
 screenshots)
     install_missing
+    if [ "${1:-}" = --windows ]; then
+        windows_build build-windows -DQARN_TESTS=OFF
+        "$ROOT/tools/windows/package.sh" build-windows "$QT_WINDOWS"
+        export QARN_WINDOWS_PACKAGE="$ROOT/build-windows/qarn-windows-x64"
+        export QARN_WINDOWS_TORVANE="$ROOT/build-windows/bin/torvane.exe"
+    fi
     build build
     exec "$ROOT/tools/screenshots.sh" "$ROOT/build" "$ROOT/docs/screenshots"
     ;;
@@ -135,7 +137,7 @@ soak)
     exec "$ROOT/tools/soak/soak.sh" "$ROOT/build/bin" "${1:-200}"
     ;;
 *)
-    echo "usage: ./run.sh demo | test [--sanitize | --windows] | windows | coverage | screenshots | bench | fuzz [SECONDS] | soak [N]" >&2
+    echo "usage: ./run.sh demo | test [--sanitize | --windows] | windows | coverage | screenshots [--windows] | bench | fuzz [SECONDS] | soak [N]" >&2
     exit 2
     ;;
 esac

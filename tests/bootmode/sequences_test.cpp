@@ -4,6 +4,7 @@
 
 #include "bench.h"
 #include "link_observer.h"
+#include "platform_files.h"
 #include "trace.h"
 
 #include <functional>
@@ -150,9 +151,11 @@ TEST(Trace, ASuccessfulRunReadsAsTheExchangesOfTheDownloadAndANewTraceKeepsThePr
     EXPECT_TRUE(r.app.read("t.log.1").contains("CheckFROMCheckSum"));
     EXPECT_EQ(Rows(r.app.read("t.log")), QStringList({"-- - outcome ok, checksum BEEF"}));
     EXPECT_TRUE(RunTraced(r.app.filePath("no-such-folder/t.log"), simulated, checksum));
-    ASSERT_TRUE(QFile::link(r.app.filePath("victim"), r.app.filePath("l.log"))); // leads nowhere
-    EXPECT_TRUE(RunTraced(r.app.filePath("l.log"), simulated, checksum));
-    EXPECT_TRUE(QFileInfo(r.app.filePath("l.log.1")).isSymLink() && !r.app.exists("victim"));
+    if (kHasSymlinks) { // a link that leads nowhere moves aside and is never written through
+        ASSERT_TRUE(QFile::link(r.app.filePath("victim"), r.app.filePath("l.log")));
+        EXPECT_TRUE(RunTraced(r.app.filePath("l.log"), simulated, checksum));
+        EXPECT_TRUE(QFileInfo(r.app.filePath("l.log.1")).isSymLink() && !r.app.exists("victim"));
+    }
     EXPECT_EQ(gLinkObserver, nullptr);
 }
 

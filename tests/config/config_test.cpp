@@ -1,11 +1,11 @@
 // The settings reader, the firmware description reader and the protected form, fed with bytes
 // through their cores; then the file edge of every reader, with real files.
 
-#include "fifo.h"
 #include "host_conf.h"
 #include "host_files.h"
 #include "ift_file.h"
 #include "ift_protect.h"
+#include "platform_files.h"
 #include "settings.h"
 #include "temp_app_dir.h"
 #include "text_file.h"
@@ -17,6 +17,12 @@ namespace {
 
 QString n(double v) {
     return QString::number(v);
+}
+
+// A file the description names, as this system's file names match: found in its own case on
+// Linux, and as the description writes it where any case matches (Windows, its separators).
+QString shown(const QString &path) {
+    return kNamesMatchInAnyCase ? QDir::fromNativeSeparators(path).toLower() : path;
 }
 
 // Every value a reader sets, as "name=value" words; paths relative to the application folder.
@@ -32,11 +38,12 @@ QString values() {
         "pk=" + n(gPacketSize), "blank=" + n(gSendBlankBlocks), "to=" + to, "ut=" + gWaitTime,
         "setup=" + gSetupInfo, "csl=" + gCmdConsole, "trace=" + n(gTrace), "seq=" + n(gSeqType),
         "stream=" + n(gStreamKernel), "history=" + n(gHistory),
-        "df=" + gIrdFile, "pfn=" + gPrgFile, "ucs=" + gIrdCheckSum, "fsa=" + gFlashStart,
+        "df=" + shown(gIrdFile), "pfn=" + shown(gPrgFile), "ucs=" + gIrdCheckSum, "fsa=" + gFlashStart,
         "fea=" + gFlashEnd, "fcs=" + gFlashCheckSum};
     // clang-format on
     const QString text = u' ' + v.join(u' ') + u' ';
-    return gAppDir.isEmpty() ? text : QString(text).replace(gAppDir + u'/', QString());
+    const auto anyCase = kNamesMatchInAnyCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    return gAppDir.isEmpty() ? text : QString(text).replace(gAppDir + u'/', QString(), anyCase);
 }
 
 // Each word of `want` must stand in the values.

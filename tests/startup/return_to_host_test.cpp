@@ -1,4 +1,4 @@
-#include "file_marks.h"
+#include "platform_files.h"
 #include "recording_host.h"
 #include "temp_app_dir.h"
 

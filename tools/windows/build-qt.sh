@@ -38,9 +38,10 @@ mkdir -p "$work"
 cd "$work"
 # Only what QARN links: Core, Gui, Widgets, the platform plug-ins (Windows' own, and offscreen
 # for the tests) and the style. No other image formats than those built into Gui (PNG), no
-# Direct2D platform, no PDF or ODF writers, no Vulkan.
-features=(sql network testlib printsupport concurrent xml tabletevent direct2d pdf textodfwriter
-          vulkan)
+# Direct2D platform, no PDF or ODF writers, no Vulkan. Gui builds its DirectWrite font database
+# only with Direct2D while the platform plug-in asks for it with DirectWrite 3 alone: both go.
+features=(sql network testlib printsupport concurrent xml tabletevent direct2d directwrite3 pdf
+          textodfwriter vulkan)
 "$tree/configure" -xplatform win32-g++ -qt-host-path /usr -prefix "$prefix" -release -shared \
     -no-opengl -no-dbus -nomake examples -nomake tests "${features[@]/#/-no-feature-}" \
     -no-gif -no-ico -no-libjpeg -qt-zlib -qt-pcre -qt-libpng -qt-freetype -qt-harfbuzz -qt-doubleconversion \
