@@ -138,10 +138,16 @@ QString Bench::outcomeText(const DeviceRun &d) const {
 }
 
 QString Bench::portLine(const PortRun &port) const {
-    QString line = port.name.leftJustified(6) + u' ' + orDash(port.adapter).leftJustified(12);
+    qsizetype adapterWidth = 1;
+    for (const PortRun &other : *m_ports)
+        adapterWidth = std::max(adapterWidth, other.adapter.size());
+    QString line = port.name.leftJustified(6) + u' ' + orDash(port.adapter).leftJustified(adapterWidth);
+    // Between a run's outcome and the next run (or the process's end) the port shows the run
+    // it has just done.
     if (m_bench.repeat > 1)
-        line += QStringLiteral(" run %1/%2").arg(port.runs.size() + (port.ended ? 0 : 1)).arg(
-            m_bench.repeat);
+        line += QStringLiteral("  run %1/%2")
+                    .arg(std::min<qsizetype>(port.runs.size() + (port.ended ? 0 : 1), m_bench.repeat))
+                    .arg(m_bench.repeat);
     if (port.phase > 0)
         line += QStringLiteral("  [%1/%2] %3").arg(port.phase).arg(m_phases).arg(port.phaseName);
     if (port.total > 0)
@@ -459,13 +465,16 @@ int RunBenchPorts(const BenchRun &bench) {
             const AdapterInfo adapter = ReadAdapterInfo(bench.sysfs, QFileInfo(device).fileName());
             port.adapter = adapter.usb ? adapter.serial : QString();
         }
-        if (!bench.trace.isEmpty()) {
-            port.trace = tracePath(bench.trace, port.name);
-            if (QFile file(port.trace); !file.open(QIODevice::WriteOnly | QIODevice::Append))
-                return refuse(QString("cannot write the trace %1 (%2)")
-                                  .arg(port.trace, file.errorString()));
-        }
         ports.push_back(std::move(port));
+    }
+    // A trace that cannot be written is refused before the target is touched, as for one port.
+    for (PortRun &port : ports) {
+        if (bench.trace.isEmpty())
+            break;
+        port.trace = tracePath(bench.trace, port.name);
+        if (QFile file(port.trace); !file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return refuse(
+                QString("cannot write the trace %1 (%2)").arg(port.trace, file.errorString()));
     }
     return Bench(bench).run(ports);
 }
