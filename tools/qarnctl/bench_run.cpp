@@ -382,7 +382,11 @@ int Bench::status() const {
             differs |= d.outcome == u"differs";
             failed |= !succeeded(d.outcome) && d.outcome != u"differs";
         }
-    return stopped ? 3 : failed ? 1 : differs ? 4 : 0;
+    // Every port refused the run as a usage error (PROTOTYPE without --simulate): so is this.
+    const bool refused = std::all_of(m_ports->begin(), m_ports->end(), [](const PortRun &p) {
+        return !p.runs.empty() && p.runs.back().outcome == u"refused";
+    });
+    return refused ? 2 : stopped ? 3 : failed ? 1 : differs ? 4 : 0;
 }
 
 int Bench::run(std::vector<PortRun> &ports) {

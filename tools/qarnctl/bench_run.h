@@ -20,5 +20,6 @@ struct BenchRun {
 // Refuses ports that are not numbers, named twice or that lead to the same device (exit status
 // 2, before any port is opened), then runs every port and returns the exit status: 0 when every
 // run succeeded, 3 when any was stopped, 4 when a check found a flash that differs and every
-// other matched, 128 + the signal after a second one, otherwise 1.
+// other matched, 2 when every port refused the run, 128 + the signal after a second one,
+// otherwise 1.
 int RunBenchPorts(const BenchRun &bench);
