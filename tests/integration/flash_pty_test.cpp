@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -653,6 +654,54 @@ TEST_F(FlashOverPty, APortNamedTwiceOrTwoPortsOnOneDeviceAreRefusedBeforeAnyPort
     sim.terminate(), sim.waitForFinished(kWait);
     EXPECT_EQ(app.read("steps.txt"), "");
     EXPECT_FALSE(app.exists("qarn-history.csv") || app.exists("t-COM1.log"));
+}
+
+TEST_F(FlashOverPty, ANarrowTerminalAndAReaderThatWentAwayChangeNothingOfTheRuns) {
+    if (kOnWindows)
+        GTEST_SKIP() << "the ports of a bench are this system's links";
+    startSimAt(sim, 1, layout);
+    startSimAt(others[0], 2, layout);
+    // Standard error a terminal 12 columns wide, narrower than a port's line, standard output a
+    // pipe whose reader goes away once the runs are under way.
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    struct winsize size = {};
+    size.ws_row = 24, size.ws_col = 12;
+    ASSERT_EQ(::ioctl(terminal, TIOCSWINSZ, &size), 0);
+    const QByteArray fifo = QFile::encodeName(app.filePath("stdout.fifo"));
+    ASSERT_EQ(::mkfifo(fifo, 0600), 0);
+    int reader = ::open(fifo, O_RDONLY | O_NONBLOCK);
+    ctl.setStandardErrorFile(QString::fromLatin1(::ptsname(terminal)));
+    ctl.setStandardOutputFile(app.filePath("stdout.fifo"));
+    startFlash({"--port", "1", "--port", "2", app.filePath("test.ift")});
+    QByteArray drawn;
+    for (QDeadlineTimer end(kWait); !end.hasExpired();) {
+        const bool ended = ctl.state() == QProcess::NotRunning;
+        char bytes[4096];
+        for (ssize_t n; (n = ::read(terminal, bytes, sizeof bytes)) > 0;)
+            drawn.append(bytes, n);
+        if (reader >= 0 && drawn.contains("COM2"))
+            ::close(reader), reader = -1; // the reader goes away once the lines are drawn
+        if (ended)
+            break;
+        ctl.waitForFinished(20);
+    }
+    EXPECT_LT(reader, 0) << "the runs were never seen writing";
+    ::close(terminal);
+    EXPECT_EQ(ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, 0);
+    EXPECT_EQ(history(11, 11), QStringList(2, "ok"));
+    // The port's lines, redrawn in place, never reach the last column: the last ones were
+    // "COM1   -  ok" and "COM2   -  ok".
+    const QStringList lines = QString::fromUtf8(drawn)
+                                  .remove(QRegularExpression("\x1b\\[\\d*[AJ]|\r"))
+                                  .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"COM1   -  o", "COM2   -  o"}));
+    for (const QString &line : lines)
+        EXPECT_LE(line.size(), 11) << qPrintable(line);
+    for (QProcess *target : {&sim, &others[0]})
+        target->terminate(), target->waitForFinished(kWait);
+    EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
+    EXPECT_EQ(app.read("flash-2.bin").toHex(), kFlash.toHex());
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <windows.h>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING // older MinGW headers
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 namespace {
 
 // The console's output code page before the switch to UTF-8; 0 when nothing was switched.
