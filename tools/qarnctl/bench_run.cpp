@@ -69,6 +69,31 @@ QString orDash(const QString &text) {
     return text.isEmpty() ? QStringLiteral("-") : text;
 }
 
+// The columns a character takes on a terminal: two for the wide ones of East Asian scripts (the
+// Japanese phase names), one for the rest.
+int columnsOf(char32_t c) {
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+// `line` cut to fewer than `columns` columns, so that it never wraps; as it is when `columns`
+// is unknown (0).
+QString fitted(const QString &line, int columns) {
+    if (columns < 2)
+        return line;
+    QString kept;
+    int used = 0;
+    for (const char32_t c : line.toUcs4()) {
+        if ((used += columnsOf(c)) > columns - 1)
+            break;
+        kept += QString::fromUcs4(&c, 1);
+    }
+    return kept;
+}
+
 bool succeeded(const QString &outcome) {
     return outcome == u"ok" || outcome == u"simulated" || outcome == u"matches";
 }
@@ -109,13 +134,16 @@ private:
     bool m_block = false;  // a terminal: one line per port redrawn in place
     int m_drawn = 0;       // lines of the block drawn so far
     QByteArray m_messages; // lines waiting to go above the block
+    QByteArray m_lastBlock; // the block as it was drawn last
     int m_endSignal = 0;   // the second signal that ended every run
     QEventLoop m_loop;
 };
 
 void Bench::say(const QByteArray &text, bool progress) {
-    if (!m_block)
-        return Say(stderr, text, progress);
+    if (!m_block) {
+        Say(stderr, text, progress);
+        return;
+    }
     m_messages += text;
     redraw();
 }
@@ -165,19 +193,22 @@ void Bench::redraw() {
         return;
     // A line never reaches the last column, so that none wraps and moving up stays exact.
     const int columns = StandardErrorColumns();
+    QByteArray block;
+    for (const PortRun &port : *m_ports)
+        block += fitted(portLine(port), columns).toUtf8() + '\n';
+    if (block == m_lastBlock && m_messages.isEmpty())
+        return; // nothing changed
     QByteArray text;
     if (m_drawn > 0)
         text += "\x1b[" + QByteArray::number(m_drawn) + "A\r\x1b[J";
-    text += m_messages;
+    text += m_messages + block;
+    // While the terminal is held, a redraw of the block alone may be dropped: then nothing of it
+    // moved the cursor. The lines above it never are.
+    if (!Say(stderr, text, m_messages.isEmpty()))
+        return;
     m_messages.clear();
-    for (const PortRun &port : *m_ports) {
-        QString line = portLine(port);
-        if (columns > 1 && line.size() >= columns)
-            line.truncate(columns - 1);
-        text += line.toUtf8() + '\n';
-    }
+    m_lastBlock = block;
     m_drawn = int(m_ports->size());
-    Say(stderr, text, true);
 }
 
 void Bench::start(PortRun &port) {

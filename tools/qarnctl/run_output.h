@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdio>
 
-// Queues `text` for `stream` (stdout or stderr); `progress` may be dropped.
-void Say(std::FILE *stream, const QByteArray &text, bool progress = false);
+// Queues `text` for `stream` (stdout or stderr); `progress` may be dropped. false when it was.
+bool Say(std::FILE *stream, const QByteArray &text, bool progress = false);
 // Waits until everything said has been written or dropped, or `limit` has passed (no limit when
 // negative).
 void FinishSaying(std::chrono::milliseconds limit = std::chrono::milliseconds(-1));
