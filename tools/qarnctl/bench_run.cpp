@@ -181,7 +181,7 @@ QString Bench::portLine(const PortRun &port) const {
     if (port.total > 0)
         line += QStringLiteral(" %1%").arg(
             std::clamp<qint64>(qint64(port.done) * 100 / port.total, 0, 100), 3);
-    if (port.ended)
+    if (port.ended || qsizetype(port.runs.size()) >= m_bench.repeat)
         line += "  " + (port.runs.empty() ? QString() : port.runs.back().outcome);
     else if (!port.runs.empty())
         line += "  (last: " + port.runs.back().outcome + u')';
