@@ -12,6 +12,8 @@
 #include "shared_state.h"
 #include "text_file.h"
 
+#include <QCryptographicHash>
+
 bool AdjBitRate() {
     gFuncName = QStringLiteral("AdjBitRate");
     gErrNo = 304;
@@ -97,12 +99,16 @@ bool DownloadIrd(const QString &path) {
     // The length goes out as two bytes and the counters are 16-bit: an empty kernel or one
     // beyond 32765 bytes cannot be sent.
     QByteArray kernel;
+    gKernelSha256.clear();
     const int code = ReadFileBytes(path, kernel, kMaxIrdSize, RunError::Overflow);
     if (code != 0 || kernel.isEmpty()) {
         gErrNo = 170;
         gRunErrNo = static_cast<int16_t>(code);
         return false;
     }
+    // The bytes that go out, as the record will name them.
+    gKernelSha256 = QString::fromLatin1(
+        QCryptographicHash::hash(kernel, QCryptographicHash::Sha256).toHex());
     const qint64 length = kernel.size();
     gIrdSize = static_cast<int32_t>(length);
     gByteTotal = gIrdSize;

@@ -9,6 +9,7 @@
 #include "shared_state.h"
 #include "text_file.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 namespace {
@@ -105,6 +106,7 @@ bool DownloadPrg(const QString &path) {
     // The image is opened before it is looked at: its size is the opened file's, and a pipe or
     // a device in its place is refused without waiting on it.
     QFile file;
+    gImageSha256.clear();
     if (const int code = OpenRegularFile(path, file)) {
         gErrNo = 171;
         gRunErrNo = static_cast<int16_t>(code);
@@ -132,6 +134,9 @@ bool DownloadPrg(const QString &path) {
     gErrNo = 0;
 
     LinkClock &clock = CurrentLinkClock();
+    // The image as it is read, block by block: its fingerprint is known once the last block has
+    // been read.
+    QCryptographicHash fingerprint(QCryptographicHash::Sha256);
     while (remaining > 0) {
         clock.processEvents();
         qint64 chunk = packetSize;
@@ -148,6 +153,9 @@ bool DownloadPrg(const QString &path) {
             gRunErrNo = RunError::DeviceIo;
             break;
         }
+        fingerprint.addData(block);
+        if (remaining == 0)
+            gImageSha256 = QString::fromLatin1(fingerprint.result().toHex());
         if (block.size() < packetSize)
             block.append(QByteArray(packetSize - block.size(), char(0xFF)));
 
@@ -171,6 +179,7 @@ bool DownloadPrg(const QString &path) {
     file.close();
 
     if (gErrNo == 0) {
+        gImageSha256 = QString::fromLatin1(fingerprint.result().toHex()); // an empty image too
         gByteTotal = 0;
         gFuncName.clear();
         return true;

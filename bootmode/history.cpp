@@ -34,7 +34,9 @@ const char *const kColumns[] = {"date",
                                 "error",
                                 "checksum",
                                 "FCS",
-                                "seconds"};
+                                "seconds",
+                                "kernel SHA-256",
+                                "image SHA-256"};
 
 // A field as a spreadsheet reads it back: quoted, with its quotes doubled, when it holds a
 // separator, a quote, a line end or blanks at either end. A text that a spreadsheet would take
@@ -75,6 +77,14 @@ QString localTimeText(const QDateTime &time) {
                .arg(minutes % 60, 2, 10, QChar(u'0'));
 }
 
+// Whether the file at `path` begins with this layout's header (read while the lock is held, so
+// that a file being started is whole).
+bool startsWithHeader(const QString &path) {
+    const QByteArray header = HistoryHeader();
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(header.size()) == header;
+}
+
 } // namespace
 
 QByteArray HistoryHeader() {
@@ -88,7 +98,7 @@ QByteArray HistoryLine(const RunRecord &r) {
     return csvLine({localTimeText(r.started), r.tool, r.command, r.firmware, r.port, r.device,
                     r.adapterDriver, r.adapterId, r.adapterSerial, r.bootBitRate, r.dataBitRate,
                     r.outcome, QString::number(r.errNo), sumText(r.checksum), sumText(r.fcs),
-                    QString::number(r.seconds, 'f', 1)});
+                    QString::number(r.seconds, 'f', 1), r.kernelSha256, r.imageSha256});
 }
 
 QString AppendHistory(const QString &path, const RunRecord &record) {
@@ -98,13 +108,25 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
     HistoryFile file;
     if (!file.open(path, deadline, why))
         return why;
-    if (file.locked() && file.size() > 0 && file.size() + line.size() > kHistoryLimit) {
-        // Full: the file moves aside and a new one starts. When it cannot move, the line still
-        // goes into it rather than nowhere.
+    // A file of another layout: its lines cannot take this one.
+    const bool otherLayout = file.size() > 0 && !startsWithHeader(path);
+    if (!file.locked() && otherLayout)
+        return QStringLiteral("%1 is busy and has an older header: another run holds it, the "
+                              "line was not written")
+            .arg(path);
+    if (file.locked() && file.size() > 0 &&
+        (otherLayout || file.size() + line.size() > kHistoryLimit)) {
+        // Full, or of another layout: the file moves aside and a new one starts. When it cannot
+        // move, a full file still takes the line rather than nowhere; one of another layout does
+        // not.
         const QString previous = path + QStringLiteral(".1");
         if (const QString failure = MoveHistoryAside(path, previous); failure.isEmpty()) {
             if (!file.open(path, deadline, why))
                 return why;
+        } else if (otherLayout) {
+            return QStringLiteral("%1 has an older header and could not be moved to %2 (%3); the "
+                                  "line was not written")
+                .arg(path, previous, failure);
         } else {
             why = QStringLiteral("%1 could not be moved to %2 (%3); the line went into the full "
                                  "file")
@@ -134,6 +156,9 @@ RunHistory::RunHistory(const QString &tool, const QString &command, const QStrin
     r.bootBitRate = gBitRate;
     r.dataBitRate = gBitRate2;
     r.fcs = gFlashCheckSum;
+    // The run reads the files anew: no fingerprint of an earlier run stays behind.
+    gKernelSha256.clear();
+    gImageSha256.clear();
     if (gComm == nullptr || gPrototype != 0 || gPort.isEmpty())
         return; // the simulated run uses no port
     r.port = QStringLiteral("COM") + gPort;
@@ -156,6 +181,8 @@ QString RunHistory::finish(const QString &outcome) {
     const bool obtained = outcome == u"ok" || outcome == u"matches" || outcome == u"differs";
     // A stopped run failed nothing: the step's provisional number would read as a time-out.
     r.errNo = obtained || outcome == u"simulated" || outcome == u"stopped" ? 0 : gErrNo;
+    r.kernelSha256 = gKernelSha256;
+    r.imageSha256 = gImageSha256;
     if (obtained || (outcome == u"failed" && gErrNo == 370))
         r.checksum = Hex4(static_cast<uint32_t>(gObtainedCheckSum));
     if (!gHistory)

@@ -31,6 +31,9 @@ struct RunRecord {
     QString checksum; // the target's flash checksum, "" when it gave none
     QString fcs;      // the description's FCS
     double seconds = 0;
+    // SHA-256 of the kernel and of the image as the run read them, "" when it did not read the
+    // whole file
+    QString kernelSha256, imageSha256;
 };
 
 // The start of a new file (the UTF-8 byte-order mark and the header line) and the line of one
@@ -41,7 +44,9 @@ QByteArray HistoryLine(const RunRecord &record);
 // Appends `record` to the history file at `path`. "" when it was written and flushed to disk,
 // else why not. A path that is a link, a directory or anything but a regular file is never
 // written through. Only a run that holds the history's lock starts a file with its header or moves
-// a full one aside; one that has waited 200 ms for another run's lock appends its line alone.
+// a full one aside; one that has waited 200 ms for another run's lock appends its line alone. A
+// file that starts with another header (an older layout) is moved aside as a full one is, so
+// that no file mixes two layouts; without the lock, the line is not written into it.
 QString AppendHistory(const QString &path, const RunRecord &record);
 
 // A record kept from the start of a run to its end.

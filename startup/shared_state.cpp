@@ -57,6 +57,8 @@ QString gFlashStart;
 QString gFlashEnd;
 QString gFlashCheckSum;
 int16_t gIftFileNo = 0;
+QString gKernelSha256;
+QString gImageSha256;
 
 SerialPortInterface *gComm = nullptr;
 int16_t gDownloadState = 0;
@@ -124,6 +126,8 @@ void ResetSharedState() {
 
     ResetDescriptionValues();
     gIftFileNo = 0;
+    gKernelSha256.clear();
+    gImageSha256.clear();
 
     gComm = nullptr;
     gDownloadState = 0;

@@ -73,6 +73,10 @@ extern QString gFlashStart;
 extern QString gFlashEnd;
 extern QString gFlashCheckSum;
 extern int16_t gIftFileNo;
+// SHA-256 (64 lowercase hex digits) of the kernel and of the image as the run under way read
+// them; "" until it has read the whole file
+extern QString gKernelSha256;
+extern QString gImageSha256;
 
 // Download run, progress and link timing
 extern SerialPortInterface *gComm; // null in simulation mode

@@ -2,7 +2,7 @@
 # Download speed against the simulated target in pacing mode (every byte takes its 10 bits on
 # the wire, both ways), through a pseudo-terminal, as 'qarnctl flash' runs it.
 #
-#   tools/bench.sh BUILDDIR
+#   tools/bench.sh BUILDDIR [devices]
 #
 # For a 4 KiB kernel and a 128 KiB image (a quarter of its blocks blank), at 115200 and 38400
 # bit/s with UT 0, with and without --trace, it prints: the wall time of the download, the
@@ -49,6 +49,8 @@
 # QARN_BENCH_REACTION_RUNS runs (default 15: a run takes a second, and one run's kernel time
 # strays by a tenth or more on a busy machine), taking turns, the two hosts in alternating order
 # after the floor. The ratio to the floor comes with its quartiles, so that the spread shows.
+# Last, a bench of devices: 1, 4 and 8 paced downloads at once by one qarnctl flash with a --port
+# for each (see devices_rows); with "devices" after BUILDDIR, only that.
 # The figures are printed, not judged: the exit status is 0 when every download succeeded.
 set -euo pipefail
 
@@ -184,11 +186,6 @@ measure_beside() { # measure_beside DIR RATE HOST "SIMOPTIONS" [qarnctl options.
     ) &
 }
 
-echo "QARN download benchmark: kernel $KERNEL bytes, image $IMAGE bytes ($data data blocks," \
-    "$blank blank, $BLOCK bytes each), UT 0, simulated target pacing every byte"
-echo "$wire_bytes bytes cross the line in one download"
-echo
-printf '%-8s %-6s %9s %9s %7s %8s %7s\n' "bit/s" "trace" "wall s" "ideal s" "ratio" "CPU s" "CPU %"
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 quartiles() { # the first and third quartile, as "Q1-Q3"
     printf '%s\n' "$@" | sort -g |
@@ -201,6 +198,81 @@ make_app() { # make_app DIR RATE KERNELSIZE IMAGESIZE
     # TTO B4 (180 s): at 16 ms of adapter latency the kernel transfer alone takes over a minute.
     printf 'TTO B4\r\n' >>"$1/$IFT_PATH"
 }
+# A bench of devices: DEVICES_KERNEL and DEVICES_IMAGE at DEVICES_RATE bit/s, paced, into 1, 4
+# and 8 simulated targets at once, each on its own pseudo-terminal (COM1 to COMn of one
+# application folder), by one qarnctl flash with a --port for each (one device: today's command
+# with one --port). Per row: the wall time of the whole bench, its ratio to one device's, and
+# the CPU time of qarnctl and every process it started, per device (medians of QARN_BENCH_RUNS).
+# Goals: 8 devices within 1.15 x the time of one, CPU per device no higher than one device's.
+DEVICES_RATE=19200
+DEVICES_KERNEL=4096
+DEVICES_IMAGE=65536
+devices_rows() {
+    local dir=$BUILD/bench-devices one="" one_cpu=""
+    make_app "$dir" "$DEVICES_RATE" "$DEVICES_KERNEL" "$DEVICES_IMAGE"
+    local wire
+    wire=$(download_bytes "$DEVICES_KERNEL" "$DEVICES_IMAGE")
+    echo "A bench of devices at $DEVICES_RATE bit/s, paced: kernel $DEVICES_KERNEL bytes, image" \
+        "$DEVICES_IMAGE bytes ($wire bytes on each line, $(awk -v b="$wire" -v r="$DEVICES_RATE" \
+        'BEGIN { printf "%.1f", b * 10 / r }') s on the wire)"
+    printf '%-8s %9s %8s %13s %13s\n' "devices" "wall s" "x one" "CPU s/device" "CPU %/device"
+    for count in 1 4 8; do
+        local walls=() cpus=()
+        for ((run = 0; run < RUNS; run++)); do
+            local sims=() ports=() timing status=0
+            for ((port = 1; port <= count; port++)); do
+                : >"$dir/sim$port.log"
+                "$BIN/qarn-target-sim" --link "$dir/COM$port" --variant 2 --pace --once \
+                    --boot-rate "$DEVICES_RATE" --data-rate "$DEVICES_RATE" >"$dir/sim$port.log" 2>&1 &
+                sims+=($!) ports+=(--port "$port")
+            done
+            for ((port = 1; port <= count; port++)); do
+                local tries=200
+                while ! grep -q '^ready ' "$dir/sim$port.log"; do
+                    if ((--tries == 0)); then
+                        echo "bench: the simulated target on COM$port did not start" >&2
+                        kill "${sims[@]}" 2>/dev/null
+                        exit 1
+                    fi
+                    sleep 0.05
+                done
+            done
+            timing=$(mktemp)
+            {
+                TIMEFORMAT='%3R %3U %3S'
+                time "$dir/qarnctl" flash "${ports[@]}" "$dir/$IFT_PATH" >"$dir/flash.out" 2>/dev/null
+            } 2>"$timing" || status=$?
+            wait "${sims[@]}" 2>/dev/null || true
+            if [ "$status" -ne 0 ]; then
+                echo "bench: $count devices at once failed (exit status $status):" >&2
+                cat "$dir/flash.out" >&2
+                exit 1
+            fi
+            read -r wall user sys <"$timing"
+            rm -f "$timing"
+            walls+=("$wall")
+            cpus+=("$(awk -v u="$user" -v s="$sys" -v n="$count" 'BEGIN { printf "%.4f", (u + s) / n }')")
+        done
+        local wall cpu
+        wall=$(median "${walls[@]}") cpu=$(median "${cpus[@]}")
+        [ -n "$one" ] || one=$wall one_cpu=$cpu
+        awk -v n="$count" -v w="$wall" -v o="$one" -v c="$cpu" \
+            'BEGIN { printf "%-8s %9.3f %8.3f %13.3f %12.2f%%\n", n, w, w / o, c, 100 * c / w }'
+        echo "         every wall time: ${walls[*]}"
+    done
+    echo "Goals: 8 devices within 1.15 x the time of one, CPU per device no higher than one" \
+        "device's ($one_cpu s)"
+}
+if [ "${2:-}" = devices ]; then # the bench of devices alone
+    devices_rows
+    exit 0
+fi
+
+echo "QARN download benchmark: kernel $KERNEL bytes, image $IMAGE bytes ($data data blocks," \
+    "$blank blank, $BLOCK bytes each), UT 0, simulated target pacing every byte"
+echo "$wire_bytes bytes cross the line in one download"
+echo
+printf '%-8s %-6s %9s %9s %7s %8s %7s\n' "bit/s" "trace" "wall s" "ideal s" "ratio" "CPU s" "CPU %"
 scaled_note() { # scaled_note WHAT: how the rows before it were measured
     echo "                $1 measured over a $SCALED_KERNEL-byte kernel and a $SCALED_IMAGE-byte image" \
         "($scaled_bytes bytes on the line), scaled x$download_scale to $wire_bytes bytes"
@@ -366,3 +438,5 @@ for host in floor qarnctl window; do
         'BEGIN { printf "%-8s %10.4f %10.2f %11s %10.1f %10.1f %10.1f %8.2f\n", h, k, x, q, m, p, a, ax }'
     echo "         every kernel time: ${hostKernels[$host]}"
 done
+echo
+devices_rows

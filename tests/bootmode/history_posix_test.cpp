@@ -22,7 +22,8 @@ TEST(History, ALockHeldByAnotherRunLeavesTheFileAsItStandsAndACutLineIsTakenBack
     RunRecord r;
     r.tool = "qarnctl", r.outcome = "ok";
     const QByteArray line = HistoryLine(r);
-    const QByteArray full(kHistoryLimit - line.size() + 1, 'x');
+    const QByteArray full =
+        HistoryHeader() + QByteArray(kHistoryLimit - line.size() + 1 - HistoryHeader().size(), 'x');
     app.write("h.csv.1", "older");
 
     // Another run holds the lock past the wait: the line alone is appended to the file as it
@@ -40,6 +41,19 @@ TEST(History, ALockHeldByAnotherRunLeavesTheFileAsItStandsAndACutLineIsTakenBack
         EXPECT_EQ(app.read("h.csv"), before.isEmpty() ? QByteArray() : before + line);
         EXPECT_EQ(app.read("h.csv.1"), "older");
     }
+
+    // While another run holds the lock of a file of the older layout (without the fingerprints),
+    // the line goes nowhere rather than under the other header.
+    const QByteArray older =
+        QByteArray(HistoryHeader()).replace(",kernel SHA-256,image SHA-256", "");
+    app.write("h.csv", older + "old line\r\n");
+    const int holder = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(AppendHistory(path, r), path + " is busy and has an older header: another run holds "
+                                             "it, the line was not written");
+    ::close(holder);
+    EXPECT_EQ(app.read("h.csv"), older + "old line\r\n");
+    EXPECT_EQ(app.read("h.csv.1"), "older");
 
     // A line cut short (here by the file-size limit, as by a full disk) is taken back: the
     // file ends as before, and the next line does not run on from half of this one.

@@ -10,11 +10,13 @@
 
 namespace {
 
-// A new file: the UTF-8 byte-order mark, then the header.
-const QByteArray kHeader = "\xEF\xBB\xBF"
-                           "date,tool,command,firmware,port,device,adapter driver,adapter "
-                           "vendor:product,adapter serial,boot bit rate,data bit rate,outcome,"
-                           "error,checksum,FCS,seconds\r\n";
+// A new file: the UTF-8 byte-order mark, then the header; before the fingerprints, it ended at
+// the seconds.
+const QByteArray kOldHeader = "\xEF\xBB\xBF"
+                              "date,tool,command,firmware,port,device,adapter driver,adapter "
+                              "vendor:product,adapter serial,boot bit rate,data bit rate,outcome,"
+                              "error,checksum,FCS,seconds\r\n";
+const QByteArray kHeader = kOldHeader.chopped(2) + ",kernel SHA-256,image SHA-256\r\n";
 
 TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     TempAppDir app;
@@ -34,17 +36,21 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
                 370,
                 "FEE5",
                 "FEE6",
-                7.26};
+                7.26,
+                QString(64, 'a'),
+                ""};
     const QByteArray line =
         "2026-12-07T19:20:47-05:30,qarnctl,flash,\"/fw/a, c.ift\","
         "COM1,\"/dev/\"\"b\"\"\",'=cmd|' /C calc'!A0,0403:6001,\" A10K \",115200,38400,failed,"
-        "370,0xFEE5,0xFEE6,7.3\r\n"; // the sums stay text in a spreadsheet
+        "370,0xFEE5,0xFEE6,7.3," +
+        QByteArray(64, 'a') + ",\r\n"; // the sums stay text in a spreadsheet
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv"), kHeader + line + line);
 
     // Full: the next line would pass the limit, so the file moves aside, replacing an older one.
-    const QByteArray full = QByteArray(kHistoryLimit - line.size() + 1, 'x');
+    const QByteArray full =
+        kHeader + QByteArray(kHistoryLimit - line.size() + 1 - kHeader.size(), 'x');
     app.write("h.csv", full);
     app.write("h.csv.1", "older");
     EXPECT_EQ(AppendHistory(path, r), "");
@@ -53,6 +59,12 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     app.write("h.csv", full.chopped(1)); // exactly at the limit with the line: stays
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv").size(), kHistoryLimit);
+
+    // A file of the older layout moves aside as a full one does, whatever its size.
+    app.write("h.csv", kOldHeader + "old line\r\n");
+    EXPECT_EQ(AppendHistory(path, r), "");
+    EXPECT_EQ(app.read("h.csv"), kHeader + line);
+    EXPECT_EQ(app.read("h.csv.1"), kOldHeader + "old line\r\n");
 }
 
 TEST(History, ARecordKeepsTheErrorOfAFailureAndTheChecksumTheTargetGave) {

@@ -10,8 +10,11 @@
 #include "temp_app_dir.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -19,6 +22,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,16 +83,23 @@ protected:
                    "PDSIZE 256\r\nBRATE2 38400\r\n")
                       .toLatin1());
     }
-    ~FlashOverPty() override { sim.terminate(), sim.waitForFinished(5000); }
+    ~FlashOverPty() override {
+        for (QProcess *target : {&sim, &others[0], &others[1], &others[2]})
+            target->terminate(), target->waitForFinished(5000);
+    }
     // Starts the target linked as COM1 of the application folder and waits until it listens.
-    void startSim(const QStringList &options) {
-        sim.start(TARGET_SIM_PATH,
-                  QStringList{"--link", app.filePath("COM1"), "--flash-fill", "00", "--save-flash",
-                              app.filePath("flash.bin"), "--steps", app.filePath("steps.txt")} +
-                      options);
+    void startSim(const QStringList &options) { startSimAt(sim, 1, options); }
+    // The same as COMn, its flash and steps in flash-n.bin and steps-n.txt (n > 1).
+    void startSimAt(QProcess &target, int port, const QStringList &options) {
+        const QString n = port == 1 ? "" : QString("-%1").arg(port);
+        target.start(TARGET_SIM_PATH,
+                     QStringList{"--link", app.filePath(QString("COM%1").arg(port)), "--flash-fill",
+                                 "00", "--save-flash", app.filePath("flash" + n + ".bin"),
+                                 "--steps", app.filePath("steps" + n + ".txt")} +
+                         options);
         QByteArray said;
-        while (!said.contains('\n') && sim.waitForReadyRead(kWait))
-            said += sim.readAllStandardOutput();
+        while (!said.contains('\n') && target.waitForReadyRead(kWait))
+            said += target.readAllStandardOutput();
         ASSERT_TRUE(said.startsWith("ready /dev/")) << said.constData();
     }
     // qarnctl flash, or the command the options begin with ("verify").
@@ -126,6 +137,7 @@ protected:
 
     TempAppDir app;
     QProcess sim, ctl;
+    QProcess others[3]; // the targets on further ports
     QString out, err;
     const QStringList layout =
         QString(
@@ -367,16 +379,19 @@ TEST_F(FlashOverPty, SimulatedRunsActADownloadAndACheckOutToTheirEndWithoutAChec
         EXPECT_TRUE(run.waitForFinished(2 * kWait) && run.exitCode() == 0);
     const QByteArray flashed = runs[1].readAllStandardOutput();
     EXPECT_EQ(flashed.count("\"outcome\""), 1) << flashed.constData(); // one run, one outcome
-    EXPECT_EQ(runs[0].readAllStandardOutput() + flashed.right(59),
-              "simulated: no device was written\n"
-              R"({"checksum":"","errno":0,"error":"","outcome":"simulated"})"
-              "\n");
+    // A simulated run reads neither file: no fingerprint.
+    const QByteArray outcome =
+        R"({"checksum":"","errno":0,"error":"","image_sha256":"","kernel_sha256":"","outcome":)"
+        R"("simulated"})"
+        "\n";
+    EXPECT_EQ(runs[0].readAllStandardOutput() + flashed.right(outcome.size()),
+              "simulated: no device was written\n" + outcome);
     const QByteArray verified = runs[2].readAllStandardOutput(); // the check acted out
     EXPECT_TRUE(verified.contains(R"("total":3000})")) // the checksum read acted out
         << verified.constData();
     EXPECT_TRUE(verified.endsWith(R"({"checksum":"","errno":0,"error":"","fcs":")" +
-                                  SumText(kFlash).toLatin1() + R"(","outcome":"simulated"})" +
-                                  '\n'))
+                                  SumText(kFlash).toLatin1() +
+                                  R"(","kernel_sha256":"","outcome":"simulated"})" + '\n'))
         << verified.constData();
     EXPECT_EQ(history(11, 11, "sim/"), QStringList(3, "simulated"));
 }
@@ -493,6 +508,209 @@ TEST_F(FlashOverPty, VerifyTellsWhetherTheFlashHoldsTheReleaseAndNeitherErasesNo
     EXPECT_EQ(history(1, 2), QStringList(4, "qarnctl,verify"));
     EXPECT_EQ(history(11, 14), QStringList({"matches,0,0xD000,0xD000", "differs,0,0xD000,0x" + sum,
                                             "failed,342,,0x" + sum, "failed,371,,0x" + sum}));
+}
+
+QString Sha256(const QByteArray &bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+TEST_F(FlashOverPty, SeveralPortsRunAtOnceEachOnItsOwnAndTheSummaryNamesEveryDevice) {
+    if (kOnWindows)
+        GTEST_SKIP() << "the ports of a bench are this system's links";
+    const QString sum = SumText(kFlash), kernel = Sha256(Bytes(300, 7)), image = Sha256(kImage);
+    struct Case {
+        const char *name;
+        QStringList options;     // qarnctl's, before the description
+        QStringList faults[3];   // of the targets on ports 1, 2 and 5
+        int status;
+        QStringList out;         // lines standard output holds
+        QStringList outcomes;    // the history's port, outcome and error, in the order of ports
+    };
+    const QStringList serve{"--serve"}; // a fresh device after each download
+    const Case cases[] = {
+        {"a dropped line on port 2, no device on port 7",
+         {"--port", "1", "--port", "2", "--port=5", "--port", "7", "--trace", app.filePath("t.log")},
+         {{}, {"--drop-at", "data"}, {}},
+         1,
+         {"COM1: checksum=" + sum, "COM2: E342", "COM5: checksum=" + sum, "COM7: E301",
+          "summary: 4 devices: 2 ok, 2 failed"},
+         {"COM1,ok,0", "COM2,failed,342", "COM5,ok,0", "COM7,failed,301"}},
+        {"JSON lines, two devices after another on each port, a failure ending one series",
+         {"--json", "--repeat", "2", "--port", "1", "--port", "5"},
+         {serve, {}, serve + QStringList{"--drop-at", "data"}},
+         1,
+         {R"({"checksum":")" + sum + R"(","errno":0,"error":"","image_sha256":")" + image +
+              R"(","kernel_sha256":")" + kernel + R"(","outcome":"ok","port":"COM1","run":2,)"},
+         {"COM1,ok,0", "COM1,ok,0", "COM5,failed,342"}},
+        {"a check on two ports",
+         {"verify", "--port", "1", "--port", "2"},
+         {{"--flash-fill", "5A"}, {"--flash-fill", "5A"}, {}},
+         4,
+         {"COM1: checksum=D000 differs from FCS " + sum, "COM2: checksum=D000 differs from FCS",
+          "summary: 2 devices: 2 differs"},
+         {"COM1,differs,0", "COM2,differs,0"}}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(app.filePath("qarn-history.csv"));
+        QProcess *targets[] = {&sim, &others[0], &others[1]};
+        for (int i = 0; i < 3; ++i) {
+            targets[i]->terminate(), targets[i]->waitForFinished(kWait);
+            startSimAt(*targets[i], i == 2 ? 5 : i + 1, layout + c.faults[i]);
+        }
+        startFlash(c.options + QStringList{app.filePath("test.ift")});
+        EXPECT_EQ(finishFlash(), c.status) << qPrintable(err);
+        const QStringList lines = out.split('\n');
+        for (const QString &line : c.out)
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const QString &l) { return l.startsWith(line); }))
+                << qPrintable(line + "\n in \n" + out);
+        QStringList outcomes = history(4, 4) + QStringList();
+        for (int i = 0; i < outcomes.size(); ++i)
+            outcomes[i] += "," + history(11, 12)[i];
+        outcomes.sort();
+        EXPECT_EQ(outcomes, c.outcomes);
+        // The fingerprints of what each run read, against the files' own: the image's only when
+        // the run read it whole.
+        const QStringList sums = history(16, 17);
+        for (int i = 0; i < sums.size(); ++i) {
+            const bool whole = history(11, 11)[i] == "ok";
+            EXPECT_EQ(sums[i], history(12, 12)[i] == "301" ? "," : kernel + "," + (whole ? image : ""));
+        }
+        if (c.options.contains("--json")) {
+            // Every line carries its port, the summary's too.
+            for (const QString &line : lines.mid(0, lines.size() - 1)) {
+                const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+                EXPECT_TRUE(object.value("port").toString().startsWith("COM")) << qPrintable(line);
+            }
+            EXPECT_EQ(out.count(R"("summary":true)"), 3);
+        } else if (c.options.contains("--trace")) {
+            // Each port's trace carries the port's name; each device got the whole image.
+            for (const char *port : {"COM1", "COM2", "COM5", "COM7"})
+                EXPECT_TRUE(app.read(QString("t-%1.log").arg(port)).contains(" outcome ")) << port;
+            EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
+            EXPECT_TRUE(err.contains("\nCOM2: qarnctl flash: the port went away during the step"))
+                << qPrintable(err);
+            EXPECT_TRUE(out.contains(QRegularExpression(
+                "\nCOM5 +1 +- +ok +0 +" + sum + " +[0-9.]+ +" + kernel + " +" + image + "\n")))
+                << qPrintable(out);
+        }
+    }
+}
+
+TEST_F(FlashOverPty, StopReachesEveryPortASecondSignalEndsEveryRunAndAHangUpStopsNone) {
+    if (kOnWindows)
+        GTEST_SKIP() << "the ports of a bench are this system's links";
+    // The erase of 60 s outlasts ETO (30 s): only a Stop ends it. One of 1.5 s ends by itself.
+    app.write("test.ift", app.read("test.ift") + "ETO 1E\r\n"); // later lines win
+    const std::tuple<const char *, std::vector<int>, int, const char *> cases[] = {
+        {"60000", {SIGTERM}, 3, "stopped"},
+        {"60000", {SIGINT, SIGINT}, 130, "stopped"},
+        {"1500", {SIGHUP}, 0, "ok"}};
+    for (const auto &[eraseTime, sent, status, outcome] : cases) {
+        SCOPED_TRACE(int(sent.size()) * 100 + sent[0]);
+        QFile::remove(app.filePath("qarn-history.csv"));
+        QProcess *targets[] = {&sim, &others[0], &others[1]};
+        for (int port = 1; port <= 3; ++port) {
+            targets[port - 1]->terminate(), targets[port - 1]->waitForFinished(kWait);
+            startSimAt(*targets[port - 1], port, layout + QStringList{"--erase-time", eraseTime});
+        }
+        startFlash({"--port", "1", "--port", "2", "--port", "3", app.filePath("test.ift")});
+        for (const char *port : {"COM1: [3/5] Erase", "COM2: [3/5] Erase", "COM3: [3/5] Erase"})
+            ASSERT_TRUE(awaitErr(port)) << qPrintable(err);
+        for (size_t i = 0; i < sent.size(); ++i) {
+            ASSERT_TRUE(ctl.processId() > 0 && ::kill(ctl.processId(), sent[i]) == 0);
+            if (sent[i] != SIGHUP && i + 1 < sent.size()) {
+                // Each port has taken the first.
+                for (const char *port : {"COM1: qarnctl flash: stopping", "COM2: qarnctl flash: "
+                                         "stopping", "COM3: qarnctl flash: stopping"})
+                    ASSERT_TRUE(awaitErr(port)) << qPrintable(err);
+            }
+        }
+        EXPECT_EQ(finishFlash(), status) << qPrintable(err);
+        EXPECT_EQ(history(11, 11), QStringList(3, outcome));
+        EXPECT_EQ(out.count(QRegularExpression(QString("\nCOM[123] +1 +- +") + outcome + " ")), 3)
+            << qPrintable(out);
+    }
+}
+
+TEST_F(FlashOverPty, APortNamedTwiceOrTwoPortsOnOneDeviceAreRefusedBeforeAnyPortOpens) {
+    if (kOnWindows)
+        GTEST_SKIP() << "the ports of a bench are this system's links";
+    startSim(layout);
+    const QString device = QFileInfo(app.filePath("COM1")).canonicalFilePath();
+    ASSERT_TRUE(QFile::link(device, app.filePath("COM3"))); // a second name of the same line
+    const std::pair<QStringList, QString> cases[] = {
+        {{"--port", "1", "--port", "2", "--port", "1"},
+         "qarnctl flash: port 1 is named twice: two runs on one line would garble both\n"},
+        {{"--port", "01", "--port", "1"},
+         "qarnctl flash: port 1 is named twice: two runs on one line would garble both\n"},
+        {{"--port", "1", "--port", "3", "--trace", app.filePath("t.log")},
+         "qarnctl flash: ports 1 and 3 both lead to " + device +
+             ": two runs on one line would garble both\n"},
+        {{"verify", "--port", "3", "--port", "1"},
+         "qarnctl verify: ports 3 and 1 both lead to " + device +
+             ": two runs on one line would garble both\n"},
+        {{"--port", "COM2", "--port", "1"},
+         "qarnctl flash: --port needs a port number of 1 or more, not 'COM2'\n"}};
+    for (const auto &[options, message] : cases) {
+        SCOPED_TRACE(qPrintable(options.join(' ')));
+        startFlash(options + QStringList{app.filePath("test.ift")});
+        EXPECT_EQ(finishFlash(), 2);
+        EXPECT_EQ(err, message);
+        EXPECT_EQ(out, "");
+    }
+    // Nothing reached the line, nothing was recorded or traced.
+    sim.terminate(), sim.waitForFinished(kWait);
+    EXPECT_EQ(app.read("steps.txt"), "");
+    EXPECT_FALSE(app.exists("qarn-history.csv") || app.exists("t-COM1.log"));
+}
+
+TEST_F(FlashOverPty, ANarrowTerminalAndAReaderThatWentAwayChangeNothingOfTheRuns) {
+    if (kOnWindows)
+        GTEST_SKIP() << "the ports of a bench are this system's links";
+    startSimAt(sim, 1, layout);
+    startSimAt(others[0], 2, layout);
+    // Standard error a terminal 12 columns wide, narrower than a port's line, standard output a
+    // pipe whose reader goes away once the runs are under way.
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    struct winsize size = {};
+    size.ws_row = 24, size.ws_col = 12;
+    ASSERT_EQ(::ioctl(terminal, TIOCSWINSZ, &size), 0);
+    const QByteArray fifo = QFile::encodeName(app.filePath("stdout.fifo"));
+    ASSERT_EQ(::mkfifo(fifo, 0600), 0);
+    int reader = ::open(fifo, O_RDONLY | O_NONBLOCK);
+    ctl.setStandardErrorFile(QString::fromLatin1(::ptsname(terminal)));
+    ctl.setStandardOutputFile(app.filePath("stdout.fifo"));
+    startFlash({"--port", "1", "--port", "2", app.filePath("test.ift")});
+    QByteArray drawn;
+    for (QDeadlineTimer end(kWait); !end.hasExpired();) {
+        const bool ended = ctl.state() == QProcess::NotRunning;
+        char bytes[4096];
+        for (ssize_t n; (n = ::read(terminal, bytes, sizeof bytes)) > 0;)
+            drawn.append(bytes, n);
+        if (reader >= 0 && drawn.contains("COM2"))
+            ::close(reader), reader = -1; // the reader goes away once the lines are drawn
+        if (ended)
+            break;
+        ctl.waitForFinished(20);
+    }
+    EXPECT_LT(reader, 0) << "the runs were never seen writing";
+    ::close(terminal);
+    EXPECT_EQ(ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1, 0);
+    EXPECT_EQ(history(11, 11), QStringList(2, "ok"));
+    // The port's lines, redrawn in place, never reach the last column: the last ones were
+    // "COM1   -  ok" and "COM2   -  ok".
+    const QStringList lines = QString::fromUtf8(drawn)
+                                  .remove(QRegularExpression("\x1b\\[\\d*[AJ]|\r"))
+                                  .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"COM1   -  o", "COM2   -  o"}));
+    for (const QString &line : lines)
+        EXPECT_LE(line.size(), 11) << qPrintable(line);
+    for (QProcess *target : {&sim, &others[0]})
+        target->terminate(), target->waitForFinished(kWait);
+    EXPECT_EQ(app.read("flash.bin").toHex(), kFlash.toHex());
+    EXPECT_EQ(app.read("flash-2.bin").toHex(), kFlash.toHex());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,6 +38,10 @@ const QByteArray kDescription = "CPUT 6\r\nDF kernel.bin\r\nPFN PROG.MOT\r\nUT 1
 const QByteArray kTargetDescription = "CPUT 0\r\nDF kernel.bin\r\nPFN PROG.MOT\r\nUT 0\r\n"
                                       "UCS 006B\r\nFSA 00000000\r\nFEA 00000000\r\nFCS 0070\r\n"
                                       "ATO 1\r\nSTO 1\r\nPDSIZE 512\r\n";
+
+QString Sha256(const QByteArray &bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
 
 class QarnctlTest : public ::testing::Test {
 protected:
@@ -211,7 +216,9 @@ TEST_F(QarnctlTest, CheckPrintsEveryValueInOrderAndRefusalsSayWhyLeavingTheOutpu
             .replace(' ', '\n');
     for (const QString ift : {"fw/v1/FW.ift", "fw/v1/P.ift"})
         EXPECT_EQ(qarnctl({"check", "--app-dir=" + path("app"), path(ift)}).out,
-                  expected + (ift.endsWith("P.ift") ? "1\n" : "0\n"));
+                  expected + (ift.endsWith("P.ift") ? "1\n" : "0\n") + "kernelSha256=" +
+                      Sha256(app.read("fw/v1/Kernel.bin")) + "\nimageSha256=" +
+                      Sha256(app.read("fw/v1/prog.mot")) + "\n");
 }
 
 TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
@@ -326,12 +333,17 @@ TEST_F(QarnctlTest, DoctorNamesWhatStandsInTheWayAndWhatToDo) {
               1);
     const QStringList phases = r.out.split('\n').filter(R"("total":0})");
     ASSERT_EQ(phases.size(), 5) << qPrintable(r.out);
-    EXPECT_TRUE(r.out.endsWith(R"({"checksum":"0070","errno":0,"error":"","outcome":"ok"})"
-                               "\n"));
+    // The fingerprints of the bytes the run read: the kernel "k", the image "p".
+    EXPECT_TRUE(r.out.endsWith(R"({"checksum":"0070","errno":0,"error":"","image_sha256":")" +
+                               Sha256("p") + R"(","kernel_sha256":")" + Sha256("k") +
+                               R"(","outcome":"ok"})" "\n"))
+        << qPrintable(r.out);
     // The run history names the adapter behind the port.
     EXPECT_EQ(QString(app.read("app/qarn-history.csv")).section("\r\n", 1).section(',', 1, 14),
               "qarnctl,flash," + path("fw/v1/T.ift") + ",COM1," + pty +
                   ",ftdi_sio,0403:6001,A10K3XQ2,9600,9600,ok,0,0x0070,0x0070");
+    EXPECT_EQ(QString(app.read("app/qarn-history.csv")).section("\r\n", 1, 1).section(',', 16),
+              Sha256("k") + "," + Sha256("p"));
 }
 
 // What the doctor and E301/E331 say on Windows of port N, from the Win32 error of opening

@@ -4,8 +4,12 @@
 #include "error_messages.h"
 #include "ift_file.h"
 #include "number_text.h"
+#include "run_errors.h"
 #include "run_report.h"
 #include "shared_state.h"
+#include "text_file.h"
+
+#include <QCryptographicHash>
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -16,6 +20,9 @@ const char kCheckDescription[] =
     "Reads a firmware description exactly as the tool does before a download, starting from\n"
     "the QARN.ini of DIR (default: the folder of qarnctl), and prints the values a download\n"
     "would use, one name=value line each. A protected description is unpacked in memory.\n"
+    "\n"
+    "The last two lines are the SHA-256 of the kernel (DF) and of the image (PFN) as they are\n"
+    "now, to hold against the run history's.\n"
     "\n"
     "Exit status: 0 the description is usable, 1 it is refused (the first line is E and the\n"
     "error number, the error text follows), 2 usage error.";
@@ -57,6 +64,27 @@ QString valueLines() {
         out += QLatin1String(name) + u'=' + value + u'\n';
     return out;
 }
+// The SHA-256 of the file at `path` in 64 hex digits, read as a download opens it; "" with the
+// run-time code in `code` when it cannot be read.
+QString fileSha256(const QString &path, int &code) {
+    QFile file;
+    if ((code = OpenRegularFile(path, file)) != 0)
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) {
+        code = RunError::DeviceIo;
+        return {};
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+int printFailure() {
+    QString text = GetErrorMessage(gErrNo);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    printUtf8(ErrorCodeText() + u'\n' + text + u'\n');
+    sayErrorNotes(kCommand);
+    return 1;
+}
 } // namespace
 
 int runCheck(const QStringList &args) {
@@ -84,13 +112,20 @@ int runCheck(const QStringList &args) {
         return usageError(kCommand, QStringLiteral("'%1' is not a folder").arg(appDir));
 
     gAppDir = QFileInfo(appDir).absoluteFilePath();
-    if (!ReadIftFile(QFileInfo(file).absoluteFilePath())) {
-        QString text = GetErrorMessage(gErrNo);
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        printUtf8(ErrorCodeText() + u'\n' + text + u'\n');
-        sayErrorNotes(kCommand);
-        return 1;
+    if (!ReadIftFile(QFileInfo(file).absoluteFilePath()))
+        return printFailure();
+    // The same numbers as a download that cannot read the kernel or the image.
+    const std::pair<int, QString> read[] = {{170, gIrdFile}, {171, gPrgFile}};
+    QStringList sums;
+    for (const auto &[errNo, path] : read) {
+        int code = 0;
+        sums << fileSha256(path, code);
+        if (code != 0) {
+            gErrNo = static_cast<int16_t>(errNo);
+            gRunErrNo = static_cast<int16_t>(code);
+            return printFailure();
+        }
     }
-    printUtf8(valueLines());
+    printUtf8(valueLines() + "kernelSha256=" + sums[0] + "\nimageSha256=" + sums[1] + u'\n');
     return 0;
 }

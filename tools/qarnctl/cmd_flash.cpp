@@ -1,6 +1,7 @@
 // qarnctl flash: one download from the command line, as the Start button runs it, with the
 // phases and a progress bar per transfer on standard error.
 
+#include "bench_run.h"
 #include "catalogue.h"
 #include "cli.h"
 #include "commands.h"
@@ -54,15 +55,21 @@ const char kFlashDescription[] =
     "starts.\n"
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\": \"ok\",\n"
-    "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\"} (with \"run\"\n"
-    "under --repeat; the checksum empty when simulated); the exit statuses stay the same.";
+    "\"simulated\", \"failed\" or \"stopped\", \"errno\", \"error\", \"checksum\", \"kernel_sha256\",\n"
+    "\"image_sha256\"} (with \"run\" under --repeat; the checksum empty when simulated, a SHA-256\n"
+    "empty unless the run read that whole file); the exit statuses stay the same.";
 
 const QString kCommand = QStringLiteral("qarnctl flash");
 
 constexpr std::chrono::milliseconds kPollInterval{150};
 
+// The seconds of the run just ended, for the JSON line of a port's run under several ports.
+std::optional<double> sRunSeconds;
+
 // The outcome of a run as one JSON line: "ok", "simulated", "failed" or "stopped", the error
-// number and its text (0 and "" after success), and the target's checksum ("" when simulated).
+// number and its text (0 and "" after success), the target's checksum ("" when simulated) and
+// the fingerprints of the files the run read; with the run's seconds for a port's run under
+// several ports.
 void printOutcome(const QString &outcome, const QString &checksum, int run) {
     const bool done = outcome == u"ok" || outcome == u"simulated";
     QJsonObject line{{"outcome", outcome},
@@ -70,9 +77,13 @@ void printOutcome(const QString &outcome, const QString &checksum, int run) {
                      {"error", done                    ? QString()
                                : outcome == u"stopped" ? Msg(127)
                                                        : windowText(ErrorWindowText())},
-                     {"checksum", checksum}};
+                     {"checksum", checksum},
+                     {"kernel_sha256", gKernelSha256},
+                     {"image_sha256", gImageSha256}};
     if (run > 0)
         line.insert("run", run);
+    if (sRunSeconds)
+        line.insert("seconds", *sRunSeconds);
     printJsonLine(line);
 }
 
@@ -137,6 +148,19 @@ int runFlash(const QStringList &args) {
         if (!number || repeat < 1)
             return usageError(kCommand, "--repeat needs a count of 1 or more");
     }
+    if (const QStringList ports = parser.values(shared.port); ports.size() > 1) {
+        TakeAppDir(parser.value(shared.appDir));
+        BenchRun bench{"flash", ports, {"--app-dir", gAppDir, "--sysfs", parser.value(sysfsOption)},
+                       parser.value(traceOption), parser.value(sysfsOption), repeat, json};
+        for (const QCommandLineOption &option : {shared.stream, simulateOption})
+            if (parser.isSet(option))
+                bench.options << "--" + option.names().constFirst();
+        if (repeat > 1)
+            bench.options << "--repeat" << QString::number(repeat);
+        bench.options << QFileInfo(iftPath).absoluteFilePath();
+        return RunBenchPorts(bench);
+    }
+    const bool child = parser.isSet(shared.benchChild);
 
     SerialTrace trace;
     if (const int status = OpenRunTrace(kCommand, parser.value(traceOption), trace))
@@ -215,6 +239,8 @@ int runFlash(const QStringList &args) {
         noteHistoryProblem(kCommand, history->finish(ok                 ? okOutcome
                                                      : stop.signalled() ? "stopped"
                                                                         : "failed"));
+        if (child)
+            sRunSeconds = history->record().seconds;
         history.reset();
         if (repeat > 1 && json) {
             progress.poll();

@@ -1,6 +1,7 @@
 // qarnctl verify: does a device hold the firmware of a description? The steps of a download that
 // erase nothing, then the target's flash checksum against FCS.
 
+#include "bench_run.h"
 #include "catalogue.h"
 #include "cli.h"
 #include "commands.h"
@@ -20,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -52,7 +54,8 @@ const char kVerifyDescription[] =
     "With --json, standard output carries JSON lines instead: {\"phase\", \"name\", \"done\",\n"
     "\"total\"} for each phase and each tenth of a transfer, and at the end {\"outcome\":\n"
     "\"matches\", \"differs\", \"failed\", \"stopped\" or \"simulated\", \"errno\", \"error\",\n"
-    "\"checksum\", \"fcs\"}; the exit statuses stay the same.";
+    "\"checksum\", \"fcs\", \"kernel_sha256\"} (the kernel's SHA-256 as the check read it, empty when\n"
+    "it did not); the exit statuses stay the same.";
 
 const QString kCommand = QStringLiteral("qarnctl verify");
 
@@ -79,17 +82,23 @@ QString expectedSum() {
     return fcs ? Hex4(*fcs) : gFlashCheckSum;
 }
 
-// The end of the check: a line for people, or a JSON line; returns the exit status.
-int report(const QString &outcome, const QString &checksum, bool json) {
+// The end of the check: a line for people, or a JSON line (with the check's seconds when it is
+// one port's among several); returns the exit status.
+int report(const QString &outcome, const QString &checksum, bool json,
+           std::optional<double> seconds = {}) {
     const bool failed = outcome == u"failed" || outcome == u"stopped";
     if (json) {
-        printJsonLine({{"outcome", outcome},
-                       {"errno", failed ? int(gErrNo) : 0},
-                       {"error", outcome == u"stopped" ? Msg(127)
-                                 : failed              ? windowText(ErrorWindowText())
-                                                       : QString()},
-                       {"checksum", failed || outcome == u"simulated" ? QString() : checksum},
-                       {"fcs", expectedSum()}});
+        QJsonObject line{{"outcome", outcome},
+                         {"errno", failed ? int(gErrNo) : 0},
+                         {"error", outcome == u"stopped" ? Msg(127)
+                                   : failed              ? windowText(ErrorWindowText())
+                                                         : QString()},
+                         {"checksum", failed || outcome == u"simulated" ? QString() : checksum},
+                         {"fcs", expectedSum()},
+                         {"kernel_sha256", gKernelSha256}};
+        if (seconds)
+            line.insert("seconds", *seconds);
+        printJsonLine(line);
     } else if (outcome == u"matches") {
         printOut(QString("checksum=%1 matches\n").arg(checksum));
     } else if (outcome == u"differs") {
@@ -152,6 +161,16 @@ int runVerify(const QStringList &args) {
     const bool json = parser.isSet(shared.json);
     const bool simulated = parser.isSet(simulateOption);
     const QString sysfs = parser.value(sysfsOption);
+    if (const QStringList ports = parser.values(shared.port); ports.size() > 1) {
+        TakeAppDir(parser.value(shared.appDir));
+        BenchRun bench{"verify", ports, {"--app-dir", gAppDir, "--sysfs", sysfs},
+                       parser.value(traceOption), sysfs, 1, json};
+        for (const QCommandLineOption &option : {shared.stream, simulateOption})
+            if (parser.isSet(option))
+                bench.options << "--" + option.names().constFirst();
+        bench.options << QFileInfo(files.first()).absoluteFilePath();
+        return RunBenchPorts(bench);
+    }
 
     SerialTrace trace;
     if (const int status = OpenRunTrace(kCommand, parser.value(traceOption), trace))
@@ -219,6 +238,7 @@ int runVerify(const QStringList &args) {
     if (outcome == u"failed" && stop.signalled())
         outcome = QStringLiteral("stopped");
     noteHistoryProblem(kCommand, history->finish(outcome));
+    const double seconds = history->record().seconds;
     history.reset();
 
     refresh.stop();
@@ -228,5 +248,6 @@ int runVerify(const QStringList &args) {
     gComm = nullptr;
     trace.noteOutcome(outcome == u"matches" || outcome == u"simulated", checksum);
     trace.close();
-    return report(outcome, checksum, json);
+    return report(outcome, checksum, json,
+                  parser.isSet(shared.benchChild) ? std::optional(seconds) : std::nullopt);
 }

@@ -14,15 +14,16 @@ constexpr qsizetype kMaxQueued = 256 * 1024;
 
 class Writer {
 public:
-    void say(std::FILE *stream, const QByteArray &text, bool progress) {
+    bool say(std::FILE *stream, const QByteArray &text, bool progress) {
         std::lock_guard lock(m_mutex);
         if (progress && m_queued + text.size() > kMaxQueued)
-            return;
+            return false;
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
         m_queue.emplace_back(stream, text);
         m_queued += text.size();
         m_wake.notify_all();
+        return true;
     }
 
     void finish(std::chrono::milliseconds limit) {
@@ -67,8 +68,8 @@ Writer &TheWriter() {
 
 } // namespace
 
-void Say(std::FILE *stream, const QByteArray &text, bool progress) {
-    TheWriter().say(stream, text, progress);
+bool Say(std::FILE *stream, const QByteArray &text, bool progress) {
+    return TheWriter().say(stream, text, progress);
 }
 
 void FinishSaying(std::chrono::milliseconds limit) {

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdio>
 
-// Queues `text` for `stream` (stdout or stderr); `progress` may be dropped.
-void Say(std::FILE *stream, const QByteArray &text, bool progress = false);
+// Queues `text` for `stream` (stdout or stderr); `progress` may be dropped. false when it was.
+bool Say(std::FILE *stream, const QByteArray &text, bool progress = false);
 // Waits until everything said has been written or dropped, or `limit` has passed (no limit when
 // negative).
 void FinishSaying(std::chrono::milliseconds limit = std::chrono::milliseconds(-1));
@@ -24,6 +24,11 @@ void PrepareStandardStreams();
 void RestoreStandardStreams();
 // Whether standard error is a terminal, where progress is drawn as a bar.
 bool StandardErrorIsTerminal();
+// The width of the terminal on standard error in columns; 0 when it tells none.
+int StandardErrorColumns();
+// Readies the terminal on standard error for lines redrawn in place (the cursor moved up by
+// escape sequences) for the process's life; false where it takes none.
+bool EnableCursorMovement();
 // Writes all of `text` to `stream` (stdout or stderr) on the calling thread; returns once it has
 // been written, or once the stream has failed (the reader went away), the rest dropped.
 void WriteWhole(std::FILE *stream, const QByteArray &text);

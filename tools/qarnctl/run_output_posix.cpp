@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 void PrepareStandardStreams() {
@@ -16,6 +17,15 @@ void RestoreStandardStreams() {}
 
 bool StandardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+int StandardErrorColumns() {
+    struct winsize size = {};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+bool EnableCursorMovement() {
+    return true; // every terminal of a POSIX system takes them
 }
 
 void WriteWhole(std::FILE *stream, const QByteArray &text) {

@@ -7,10 +7,16 @@
 #include <algorithm>
 #include <windows.h>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING // older MinGW headers
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 namespace {
 
 // The console's output code page before the switch to UTF-8; 0 when nothing was switched.
 UINT gOldCodePage = 0;
+// The console mode of standard error before escape sequences were turned on; 0: unchanged.
+DWORD gOldErrorMode = 0;
 
 } // namespace
 
@@ -26,12 +32,36 @@ void RestoreStandardStreams() {
     if (gOldCodePage != 0)
         ::SetConsoleOutputCP(gOldCodePage);
     gOldCodePage = 0;
+    if (gOldErrorMode != 0)
+        ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), gOldErrorMode);
+    gOldErrorMode = 0;
 }
 
 bool StandardErrorIsTerminal() {
     // A console; not a pipe (a terminal emulator's pty), a file or the NUL device.
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+int StandardErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool EnableCursorMovement() {
+    // A console of Windows 10 and later takes escape sequences once asked to; older ones do not.
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!::GetConsoleMode(handle, &mode))
+        return false;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)
+        return true;
+    if (!::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+        return false;
+    gOldErrorMode = mode;
+    return true;
 }
 
 void WriteWhole(std::FILE *stream, const QByteArray &text) {
