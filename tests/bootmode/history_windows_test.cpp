@@ -12,7 +12,8 @@ namespace {
 TEST(WindowsHistory, ALockHeldByAnotherRunBlocksNoAppend) {
     TempAppDir app;
     const QString path = app.filePath("h.csv");
-    const QByteArray full(kHistoryLimit, 'x');
+    const QByteArray full =
+        HistoryHeader() + QByteArray(kHistoryLimit - HistoryHeader().size(), 'x');
     app.write("h.csv", full);
     RunRecord record;
     record.tool = "qarnctl";
