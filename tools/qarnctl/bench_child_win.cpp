@@ -8,7 +8,9 @@
 
 void PrepareBenchChild(QProcess &process) {
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
-        arguments->flags |= CREATE_NEW_PROCESS_GROUP;
+        // QProcess gives a child a console of its own when the command's console has no window
+        // (a hidden one, or Wine's): the child shares the command's, or no Ctrl-Break reaches it.
+        arguments->flags = (arguments->flags & ~DWORD(CREATE_NO_WINDOW)) | CREATE_NEW_PROCESS_GROUP;
     });
 }
 
