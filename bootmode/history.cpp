@@ -3,8 +3,8 @@
 #include "adapter_info.h"
 #include "history_file.h"
 #include "number_text.h"
-#include "system_serial_port.h"
 #include "shared_state.h"
+#include "system_serial_port.h"
 #include "text_file.h"
 
 #include <QDeadlineTimer>
@@ -85,6 +85,15 @@ bool startsWithHeader(const QString &path) {
     return file.open(QIODevice::ReadOnly) && file.read(header.size()) == header;
 }
 
+// Where a file of another layout goes: beside the rotated one, never over it or over an
+// earlier file of another layout, so that no record of an older version is lost.
+QString freeOlderLayoutName(const QString &path) {
+    QString name = path + QStringLiteral(".old");
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = path + QStringLiteral(".old%1").arg(n);
+    return name;
+}
+
 } // namespace
 
 QByteArray HistoryHeader() {
@@ -119,7 +128,8 @@ QString AppendHistory(const QString &path, const RunRecord &record) {
         // Full, or of another layout: the file moves aside and a new one starts. When it cannot
         // move, a full file still takes the line rather than nowhere; one of another layout does
         // not.
-        const QString previous = path + QStringLiteral(".1");
+        const QString previous =
+            otherLayout ? freeOlderLayoutName(path) : path + QStringLiteral(".1");
         if (const QString failure = MoveHistoryAside(path, previous); failure.isEmpty()) {
             if (!file.open(path, deadline, why))
                 return why;

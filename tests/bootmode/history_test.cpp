@@ -60,11 +60,15 @@ TEST(History, LinesAppendAsASpreadsheetReadsThemAndAFullFileMovesAside) {
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv").size(), kHistoryLimit);
 
-    // A file of the older layout moves aside as a full one does, whatever its size.
+    // A file of the older layout moves aside whatever its size, beside the full one moved before
+    // and beside an earlier file of another layout, never over either.
+    app.write("h.csv.old", "earlier layout");
     app.write("h.csv", kOldHeader + "old line\r\n");
     EXPECT_EQ(AppendHistory(path, r), "");
     EXPECT_EQ(app.read("h.csv"), kHeader + line);
-    EXPECT_EQ(app.read("h.csv.1"), kOldHeader + "old line\r\n");
+    EXPECT_EQ(
+        QList<QByteArray>({app.read("h.csv.1"), app.read("h.csv.old"), app.read("h.csv.old2")}),
+        QList<QByteArray>({full, "earlier layout", kOldHeader + "old line\r\n"}));
 }
 
 TEST(History, ARecordKeepsTheErrorOfAFailureAndTheChecksumTheTargetGave) {
