@@ -654,7 +654,7 @@ TEST_F(FlashOverPty, APortNamedTwiceOrTwoPortsOnOneDeviceAreRefusedBeforeAnyPort
          "qarnctl verify: ports 3 and 1 both lead to " + device +
              ": two runs on one line would garble both\n"},
         {{"--port", "COM2", "--port", "1"},
-         "qarnctl flash: --port needs a port number of 1 or more, not 'COM2'\n"}};
+         "qarnctl flash: --port needs a port number of 1 to 32767, not 'COM2'\n"}};
     for (const auto &[options, message] : cases) {
         SCOPED_TRACE(qPrintable(options.join(' ')));
         startFlash(options + QStringList{app.filePath("test.ift")});

@@ -53,6 +53,7 @@ struct PortRun {
     QString phaseName;
     QElapsedTimer clock; // since the run under way started
     std::vector<DeviceRun> runs;
+    bool midRun = true; // a run is under way whose outcome has not come
     bool ended = false;
 };
 
@@ -131,11 +132,13 @@ private:
     const QString m_command;
     const int m_phases;
     std::vector<PortRun> *m_ports = nullptr;
-    bool m_block = false;  // a terminal: one line per port redrawn in place
-    int m_drawn = 0;       // lines of the block drawn so far
-    QByteArray m_messages; // lines waiting to go above the block
+    bool m_block = false;   // a terminal: one line per port redrawn in place
+    int m_drawn = 0;        // lines of the block drawn so far
+    QByteArray m_messages;  // lines waiting to go above the block
     QByteArray m_lastBlock; // the block as it was drawn last
-    int m_endSignal = 0;   // the second signal that ended every run
+    int m_endSignal = 0;
+    bool m_stopPassed =
+        false; // every port was handed a Stop   // the second signal that ended every run
     QEventLoop m_loop;
 };
 
@@ -169,13 +172,15 @@ QString Bench::portLine(const PortRun &port) const {
     qsizetype adapterWidth = 1;
     for (const PortRun &other : *m_ports)
         adapterWidth = std::max(adapterWidth, other.adapter.size());
-    QString line = port.name.leftJustified(6) + u' ' + orDash(port.adapter).leftJustified(adapterWidth);
+    QString line =
+        port.name.leftJustified(6) + u' ' + orDash(port.adapter).leftJustified(adapterWidth);
     // Between a run's outcome and the next run (or the process's end) the port shows the run
     // it has just done.
     if (m_bench.repeat > 1)
-        line += QStringLiteral("  run %1/%2")
-                    .arg(std::min<qsizetype>(port.runs.size() + (port.ended ? 0 : 1), m_bench.repeat))
-                    .arg(m_bench.repeat);
+        line +=
+            QStringLiteral("  run %1/%2")
+                .arg(std::min<qsizetype>(port.runs.size() + (port.ended ? 0 : 1), m_bench.repeat))
+                .arg(m_bench.repeat);
     if (port.phase > 0)
         line += QStringLiteral("  [%1/%2] %3").arg(port.phase).arg(m_phases).arg(port.phaseName);
     if (port.total > 0)
@@ -216,23 +221,34 @@ void Bench::start(PortRun &port) {
     QProcess &process = *port.process;
     PrepareBenchChild(process);
     process.setStandardInputFile(QProcess::nullDevice());
-    QObject::connect(&process, &QProcess::readyReadStandardOutput, [this, &port] { readOut(port); });
+    QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                     [this, &port] { readOut(port); });
     QObject::connect(&process, &QProcess::readyReadStandardError, [this, &port] { readErr(port); });
-    QObject::connect(&process, &QProcess::finished, [this, &port](int code, QProcess::ExitStatus how) {
-        readOut(port), readErr(port);
-        const bool told = !port.runs.empty() && (code == 0 || code == 1 || code == 3 || code == 4);
-        if (how == QProcess::NormalExit && code >= 128)
-            ended(port, "stopped", Msg(127));
-        else if (how == QProcess::NormalExit && code == 2 && port.runs.empty())
-            ended(port, "refused", port.lastError);
-        else if (!told)
-            ended(port, "failed",
-                  how == QProcess::CrashExit ? QStringLiteral("the run's process crashed")
-                                             : QString("the run's process ended with status %1")
-                                                   .arg(code));
-        else
-            ended(port, {}, {});
-    });
+    QObject::connect(
+        &process, &QProcess::finished, [this, &port](int code, QProcess::ExitStatus how) {
+            readOut(port), readErr(port);
+            // A last line without its line end is still the child's.
+            for (QByteArray *rest : {&port.out, &port.err})
+                if (!rest->isEmpty())
+                    *rest += '\n';
+            readOut(port), readErr(port);
+            const bool normal = how == QProcess::NormalExit;
+            const bool told =
+                normal && !port.runs.empty() && (code == 0 || code == 1 || code == 3 || code == 4);
+            // Ended at once by a second signal (by itself, or killed after the grace), or by a Stop
+            // that came before it could take one: the run under way was stopped.
+            if ((normal && code >= 128) || (!normal && m_stopPassed))
+                ended(port, port.midRun ? QStringLiteral("stopped") : QString(), Msg(127));
+            else if (normal && code == 2 && port.runs.empty())
+                ended(port, "refused", port.lastError);
+            else if (!told)
+                ended(port, "failed",
+                      how == QProcess::CrashExit
+                          ? QStringLiteral("the run's process crashed")
+                          : QString("the run's process ended with status %1").arg(code));
+            else
+                ended(port, {}, {});
+        });
     QObject::connect(&process, &QProcess::errorOccurred, [this, &port](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
             ended(port, "failed",
@@ -268,6 +284,7 @@ void Bench::readErr(PortRun &port) {
 
 void Bench::took(PortRun &port, QJsonObject line) {
     if (line.contains("phase")) {
+        port.midRun = true;
         port.phase = line.value("phase").toInt();
         port.phaseName = line.value("name").toString();
         port.done = line.value("done").toInt();
@@ -276,8 +293,8 @@ void Bench::took(PortRun &port, QJsonObject line) {
             line.insert("port", port.name);
             printJsonLine(line, true);
         } else if (!m_block) {
-            QString text = QStringLiteral("[%1/%2] %3").arg(port.phase).arg(m_phases).arg(
-                port.phaseName);
+            QString text =
+                QStringLiteral("[%1/%2] %3").arg(port.phase).arg(m_phases).arg(port.phaseName);
             if (port.total > 0)
                 text += QStringLiteral(" %1% (%2/%3)")
                             .arg(qint64(port.done) * 100 / port.total)
@@ -307,11 +324,15 @@ void Bench::took(PortRun &port, QJsonObject line) {
 // line on a terminal.
 void Bench::record(PortRun &port, DeviceRun device) {
     port.clock.start();
+    port.midRun = false;
     port.phase = port.done = port.total = 0;
     if (m_bench.json) {
-        QJsonObject line{{"port", port.name},        {"outcome", device.outcome},
-                         {"errno", device.errNo},    {"error", device.error},
-                         {"checksum", device.checksum}, {"seconds", device.seconds},
+        QJsonObject line{{"port", port.name},
+                         {"outcome", device.outcome},
+                         {"errno", device.errNo},
+                         {"error", device.error},
+                         {"checksum", device.checksum},
+                         {"seconds", device.seconds},
                          {"kernel_sha256", device.kernelSha256},
                          {"image_sha256", device.imageSha256}};
         if (m_bench.command == u"verify")
@@ -356,10 +377,14 @@ void Bench::printSummary() const {
     if (m_bench.json) {
         for (const PortRun &port : *m_ports)
             for (const DeviceRun &d : port.runs) {
-                printJsonLine({{"summary", true},          {"port", port.name},
-                               {"run", d.run},             {"adapter", port.adapter},
-                               {"outcome", d.outcome},     {"errno", d.errNo},
-                               {"checksum", shownSum(d)},  {"seconds", d.seconds},
+                printJsonLine({{"summary", true},
+                               {"port", port.name},
+                               {"run", d.run},
+                               {"adapter", port.adapter},
+                               {"outcome", d.outcome},
+                               {"errno", d.errNo},
+                               {"checksum", shownSum(d)},
+                               {"seconds", d.seconds},
                                {"kernel_sha256", d.kernelSha256},
                                {"image_sha256", d.imageSha256}});
             }
@@ -434,6 +459,7 @@ int Bench::run(std::vector<PortRun> &ports) {
     });
     // The first signal is Stop for every port, a second ends every run at once.
     stop.onSignal([&](int signal, int count) {
+        m_stopPassed = true;
         if (count == 1) {
             say((m_command + ": stopping every port at its next wait; Ctrl-C again ends every "
                              "run at once\n")
@@ -480,7 +506,7 @@ int RunBenchPorts(const BenchRun &bench) {
     for (const QString &given : bench.ports) {
         const std::optional<int16_t> number = ToInt16(given);
         if (!number || *number < 1)
-            return refuse(QString("--port needs a port number of 1 or more, not '%1'").arg(given));
+            return refuse(QString("--port needs a port number of 1 to 32767, not '%1'").arg(given));
         PortRun port;
         port.number = QString::number(*number);
         port.name = "COM" + port.number;
